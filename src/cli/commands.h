@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tessara::script {
+class Script;
+}
+
+namespace tessara::cli {
+
+class CliMessages;
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// Options that every command takes.
+struct GlobalOptions {
+    std::vector<std::pair<std::string, std::string>> sets;  // --set KEY=VALUE, in order
+    bool yes = false;
+    bool quiet = false;
+};
+
+// Thrown for a usage error; main prints it with the usage hint and exits with 2.
+struct UsageError {
+    std::string text;
+};
+
+// Opens SCRIPT as the main window does (a .tsraconf path reads the settings file first) and
+// applies the --set values. False when loading failed (the message has been printed).
+bool open_for_command(const std::string& path, const GlobalOptions& options, script::Script& script,
+                      CliMessages& messages);
+
+int run_info(const std::vector<std::string>& args, const GlobalOptions& options);
+
+}  // namespace tessara::cli

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "script/style.h"
+#include "script/style_override.h"
+
+namespace tessara::script {
+
+// One run of an event's text: normally one word with uniform formatting, with the override in
+// force when it was finished and the spacing around it.
+struct CSubSegment {
+    std::optional<StyleOverride> override;
+    bool space_before = false;
+    bool space_after = false;
+    bool line_break_after = false;
+    // Colours of the run: the bound style merged with the run's override.
+    Colour text_colour = 0;
+    Colour antialias_colour = 0;
+    Colour outline_colour = 0;
+    // Colour slots 0-2 the subpicture assigns to the run's classes; 3 is none.
+    uint8_t text_class = 3;
+    uint8_t antialias_class = 3;
+    uint8_t outline_class = 3;
+    std::u16string text;
+    bool right_to_left = false;
+
+    bool operator==(const CSubSegment&) const = default;
+};
+
+// How run texts are treated after scanning.
+enum class TextEncoding {
+    AsRead,      // Unicode script: run texts stay as read
+    DecodeAnsi,  // 8-bit script: each run's bytes are decoded with its character set's code page
+    EncodeAnsi,  // Unicode text going into an 8-bit script: each run is encoded to its code page
+};
+
+struct ScanOptions {
+    bool treat_n_as_N = false;  // "\n" is a hard break like "\N" (a per-user preference)
+    TextEncoding encoding = TextEncoding::AsRead;
+    int system_code_page = 1252;  // code page for character sets 0 and 1 and runs without \fe
+};
+
+// What scanning an event's text yields.
+struct ScannedText {
+    std::vector<CSubSegment> runs;
+    std::u16string plain_text;  // runs joined by single spaces, hard breaks as '\n'; not decoded
+    bool absolute = false;      // a {#absolute} block
+    int32_t blink_period = 0;   // {#blink[N]}: N (100 without a number), 0 outside 10-500
+};
+
+// Scans the Text field of a dialogue line into runs. `event_override` is the event's own
+// override (margins from the line, set by the caller); an \a tag writes both alignments into it,
+// creating it when absent. Never fails on the text itself.
+ScannedText scan_event_text(std::u16string_view text, const ScanOptions& options,
+                            std::optional<StyleOverride>& event_override);
+
+// Parses the text between '{' and '}' of one override block over the current override and
+// returns the new current override. \a tags go into `event_override`.
+std::optional<StyleOverride> parse_override_block(std::u16string_view block,
+                                                  const std::optional<StyleOverride>& current,
+                                                  std::optional<StyleOverride>& event_override);
+
+// Writes runs back as SSA text with the override tags each run changes.
+std::u16string serialize_runs(const std::optional<StyleOverride>& event_override,
+                              const std::vector<CSubSegment>& runs);
+
+// Fills each run's three colours from `style` merged with the run's override.
+void fill_run_colours(std::vector<CSubSegment>& runs, const Style& style, bool old_scale);
+
+}  // namespace tessara::script

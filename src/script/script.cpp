@@ -1,0 +1,162 @@
+#include "script/script.h"
+
+#include <algorithm>
+
+#include "base/text.h"
+#include "script/codepage.h"
+
+namespace tessara::script {
+
+const std::array<std::u16string_view, StyleFormat::kFieldCount>& StyleFormat::field_names() {
+    static const std::array<std::u16string_view, kFieldCount> names = {
+        u"Name",           u"Fontname",   u"Fontsize",  u"PrimaryColour", u"SecondaryColour",
+        u"TertiaryColour", u"BackColour", u"Bold",      u"Italic",        u"BorderStyle",
+        u"Outline",        u"Shadow",     u"Alignment", u"MarginL",       u"MarginR",
+        u"MarginV",        u"AlphaLevel", u"Encoding"};
+    return names;
+}
+
+StyleFormat StyleFormat::identity() {
+    StyleFormat f;
+    for (int i = 0; i < kFieldCount; ++i) {
+        f.column[i] = i;
+    }
+    return f;
+}
+
+StyleFormat StyleFormat::from_format_line(std::u16string_view value) {
+    StyleFormat f;
+    f.column.fill(-1);
+    int32_t n = 0;
+    size_t pos = 0;
+    // Consecutive commas count as one separator.
+    while (pos < value.size()) {
+        while (pos < value.size() && value[pos] == u',')
+            ++pos;
+        if (pos >= value.size()) {
+            break;
+        }
+        size_t end = value.find(u',', pos);
+        if (end == std::u16string_view::npos) {
+            end = value.size();
+        }
+        auto piece = base::trim_spaces(value.substr(pos, end - pos));
+        for (int i = 0; i < kFieldCount; ++i) {
+            if (piece == field_names()[i]) {
+                f.column[i] = n;
+            }
+        }
+        ++n;
+        pos = end;
+    }
+    return f;
+}
+
+Script::Script() {
+    m_styles.reserve(32);
+    m_lines.reserve(256);
+}
+
+void Script::reset(bool reset_settings, bool treat_n_as_N) {
+    m_style_format.reset();
+    m_events.clear();
+    m_styles.clear();
+    m_lines.clear();
+    m_default_style = Style();
+    if (reset_settings) {
+        settings.reset();
+    }
+    settings.playing_resolution = {0, 0, 0, 0};
+    ssa_width = kDefaultSsaWidth;
+    ssa_height = kDefaultSsaHeight;
+    output_width = kDefaultOutputWidth;
+    output_height = kDefaultOutputHeight;
+    settings.treat_n_as_N = treat_n_as_N;
+}
+
+Style* Script::find_style(std::u16string_view name) {
+    for (auto& s : m_styles) {
+        if (s->name == name) {
+            return s.get();
+        }
+    }
+    return nullptr;
+}
+
+const Style* Script::find_style(std::u16string_view name) const {
+    return const_cast<Script*>(this)->find_style(name);
+}
+
+ScriptLine& Script::append_line(LineKind kind, std::u16string text) {
+    if (m_lines.size() == m_lines.capacity()) {
+        m_lines.reserve(m_lines.size() + 256);
+    }
+    auto line = std::make_unique<ScriptLine>();
+    line->kind = kind;
+    line->text = std::move(text);
+    m_lines.push_back(std::move(line));
+    return *m_lines.back();
+}
+
+Style& Script::append_style(std::unique_ptr<Style> style) {
+    if (m_styles.size() == m_styles.capacity()) {
+        m_styles.reserve(m_styles.size() + 32);
+    }
+    m_styles.push_back(std::move(style));
+    return *m_styles.back();
+}
+
+DialogueEvent& Script::append_event(std::unique_ptr<DialogueEvent> event) {
+    m_events.push_back(std::move(event));
+    return *m_events.back();
+}
+
+std::unique_ptr<DialogueEvent> Script::take_event(size_t index) {
+    auto ev = std::move(m_events.at(index));
+    m_events.erase(m_events.begin() + static_cast<std::ptrdiff_t>(index));
+    return ev;
+}
+
+void Script::bind_event(DialogueEvent& ev) {
+    const Style* style = find_style(ev.style_name);
+    ev.bound_style = style != nullptr ? style : &m_default_style;
+    ev.bound_style_id = ev.bound_style->id;
+    fill_run_colours(ev.runs, *ev.bound_style, settings.old_scale());
+}
+
+void Script::bind_events() {
+    for (auto& ev : m_events) {
+        bind_event(*ev);
+    }
+}
+
+void Script::order_styles() {
+    auto& order = settings.style_order;
+    order.erase(std::remove_if(order.begin(), order.end(),
+                               [&](const std::u16string& name) { return !find_style(name); }),
+                order.end());
+    for (const auto& s : m_styles) {
+        if (std::find(order.begin(), order.end(), s->name) == order.end()) {
+            order.push_back(s->name);
+        }
+    }
+    const auto n = static_cast<int32_t>(m_styles.size());
+    for (int32_t i = 0; i < n; ++i) {
+        m_styles[i]->priority = n - i;
+    }
+    for (size_t j = 0; j < order.size(); ++j) {
+        if (Style* s = find_style(order[j])) {
+            s->priority = 2 * n - static_cast<int32_t>(j);
+        }
+    }
+}
+
+ScanOptions Script::scan_options() const {
+    ScanOptions o;
+    o.treat_n_as_N = settings.treat_n_as_N;
+    o.encoding = settings.unicode ? TextEncoding::AsRead : TextEncoding::DecodeAnsi;
+    o.system_code_page = system_code_page(settings.mb_code_page);
+    return o;
+}
+
+}  // namespace tessara::script

@@ -1,0 +1,144 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "script/event_text.h"
+#include "script/settings.h"
+#include "script/style.h"
+#include "script/style_override.h"
+#include "script/timecode.h"
+
+namespace tessara::script {
+
+struct DialogueEvent;
+
+enum class LineKind : uint8_t { Style = 0, Dialogue = 1, EventsAnchor = 2, Other = 3, Deleted = 4 };
+
+// One kept line of the file, without its line end. Style and dialogue lines link to what was
+// parsed from them.
+struct ScriptLine {
+    LineKind kind = LineKind::Other;
+    std::u16string text;
+    Style* style = nullptr;
+    DialogueEvent* event = nullptr;
+};
+
+// One dialogue event of the script.
+struct DialogueEvent {
+    ScriptTime start;
+    ScriptTime end;
+    std::u16string style_name;  // without a leading '*'
+    std::u16string actor;
+    // The line's own MarginL/R/V (when not zero) and the \a alignment of its text.
+    std::optional<StyleOverride> margin_override;
+    std::u16string plain_text;
+    int32_t blink_period = 0;  // hundredths of a second; 0 or 10-500
+    bool absolute = false;
+    std::optional<UserOverride> user_override;
+    int32_t change_counter = 0;
+    DialogueEvent* blink_head = nullptr;  // the first copy, for later copies of a blinking event
+    ScriptLine* line = nullptr;
+    const Style* bound_style = nullptr;
+    int32_t bound_style_id = 0;  // the bound style's id when it was bound
+    std::vector<CSubSegment> runs;
+};
+
+// The column map of the style section's Format line: the column number of each SSA V4 style
+// field, -1 when absent.
+struct StyleFormat {
+    enum Field {
+        Name,
+        Fontname,
+        Fontsize,
+        PrimaryColour,
+        SecondaryColour,
+        TertiaryColour,
+        BackColour,
+        Bold,
+        Italic,
+        BorderStyle,
+        Outline,
+        Shadow,
+        Alignment,
+        MarginL,
+        MarginR,
+        MarginV,
+        AlphaLevel,
+        Encoding,
+        kFieldCount
+    };
+    static const std::array<std::u16string_view, kFieldCount>& field_names();
+
+    std::array<int32_t, kFieldCount> column;
+
+    static StyleFormat identity();
+    // From the value of a Format line.
+    static StyleFormat from_format_line(std::u16string_view value);
+};
+
+// The document: one SSA V4 script with its settings. Every line of the file is kept so that
+// saving reproduces it; the program's own comment lines are regenerated instead.
+class Script {
+  public:
+    static constexpr int32_t kDefaultSsaWidth = 1024;
+    static constexpr int32_t kDefaultSsaHeight = 768;
+    static constexpr int32_t kDefaultOutputWidth = 720;
+    static constexpr int32_t kDefaultOutputHeight = 478;
+
+    Script();
+    Script(const Script&) = delete;
+    Script& operator=(const Script&) = delete;
+
+    ConversionSettings settings;
+    int32_t ssa_width = kDefaultSsaWidth;
+    int32_t ssa_height = kDefaultSsaHeight;
+    int32_t output_width = kDefaultOutputWidth;
+    int32_t output_height = kDefaultOutputHeight;
+
+    // Empties the script; reset_settings also returns the settings to their defaults.
+    // treat_n_as_N is the per-user preference, read again by every reset.
+    void reset(bool reset_settings, bool treat_n_as_N = false);
+
+    const std::vector<std::unique_ptr<DialogueEvent>>& events() const { return m_events; }
+    const std::vector<std::unique_ptr<Style>>& styles() const { return m_styles; }
+    const std::vector<std::unique_ptr<ScriptLine>>& lines() const { return m_lines; }
+    const std::optional<StyleFormat>& style_format() const { return m_style_format; }
+    const Style& default_style() const { return m_default_style; }
+
+    // Exact, case-sensitive lookup.
+    Style* find_style(std::u16string_view name);
+    const Style* find_style(std::u16string_view name) const;
+
+    // Building the document (the reader and the editor).
+    ScriptLine& append_line(LineKind kind, std::u16string text);
+    Style& append_style(std::unique_ptr<Style> style);
+    DialogueEvent& append_event(std::unique_ptr<DialogueEvent> event);
+    void set_style_format(StyleFormat format) { m_style_format = format; }
+    // Removes an event from the list (its line is left to the caller).
+    std::unique_ptr<DialogueEvent> take_event(size_t index);
+
+    // Binds every event to its style (the default style when its name matches none) and fills
+    // the runs' colours.
+    void bind_events();
+    void bind_event(DialogueEvent& ev);
+    // Keeps the style order list to existing styles, appends the unlisted ones, and sets the
+    // styles' priorities from it.
+    void order_styles();
+
+    // Options of the run scanner for this script's text.
+    ScanOptions scan_options() const;
+
+  private:
+    std::vector<std::unique_ptr<DialogueEvent>> m_events;
+    std::optional<StyleFormat> m_style_format;
+    std::vector<std::unique_ptr<Style>> m_styles;
+    Style m_default_style;
+    std::vector<std::unique_ptr<ScriptLine>> m_lines;
+};
+
+}  // namespace tessara::script

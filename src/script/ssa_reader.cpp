@@ -1,0 +1,592 @@
+#include "script/ssa_reader.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <limits>
+
+#include "base/messages.h"
+#include "base/preferences.h"
+#include "base/text.h"
+#include "script/script.h"
+
+namespace tessara::script {
+
+using base::iequals;
+using base::is_blank;
+using base::trim_spaces;
+
+const char* const kLineTooLongText = "Line too long in SSA script file";
+const char* const kNoStylesText =
+    "No styles where found.\nMost likely, this is not a SSA V4 file.\nIf this is a SSA V2 file, "
+    "you must open it\nwith Sub Station Alpha and save it as SSA V4.\nSub Station Alpha is "
+    "freely available from:\nhttps://en.wikipedia.org/wiki/SubStation_Alpha";
+const char* const kNoDialogueText = "No dialogue events parsed";
+const char* const kBlinkAbsoluteText =
+    "You can't use ABSOLUTEIN / ABSOLUTEOUT tags\nwith a blinking subtitle.";
+const char* const kCommentParseErrorFormat =
+    "Warning: line totally or partially ignored due to parse error:\n%s";
+const char* const kOddUtf16Text =
+    "Warning: the file ends in the middle of a UTF-16 character; the last byte was ignored.";
+
+namespace {
+
+constexpr char16_t kByteOrderMark = 0xFEFF;
+
+enum class Section { None, ScriptInfo, Styles, Events };
+
+// Splits the file into lines as the reader sees them: UTF-16 code units (carriage returns kept)
+// or bytes, with text-mode reading turning CR LF into LF.
+class LineSource {
+  public:
+    LineSource(std::string_view bytes, bool unicode) : m_bytes(bytes), m_unicode(unicode) {
+        m_pos = unicode ? 2 : 0;
+    }
+
+    bool odd_tail() const { return m_unicode && (m_bytes.size() % 2) != 0; }
+
+    // The next line without its line end; nothing at the end of the file. too_long is set
+    // when the line, line feed included, reaches kMaxLineChars.
+    std::optional<std::u16string> next(bool& too_long) {
+        too_long = false;
+        if (at_end()) {
+            return std::nullopt;
+        }
+        std::u16string line;
+        size_t count = 0;  // characters a line-buffered read would return, line feed included
+        while (!at_end()) {
+            char16_t c = get();
+            if (!m_unicode && c == u'\r' && !at_end() && peek() == u'\n') {
+                continue;  // text mode drops the CR of a CR LF pair
+            }
+            ++count;
+            if (count >= kMaxLineChars) {
+                too_long = true;
+                return line;
+            }
+            if (c == u'\n') {
+                break;
+            }
+            line += c;
+        }
+        if (!line.empty() && line.back() == u'\r') {
+            line.pop_back();
+        }
+        return line;
+    }
+
+  private:
+    size_t unit_bytes() const { return m_unicode ? 2 : 1; }
+    bool at_end() const { return m_pos + unit_bytes() > m_bytes.size(); }
+    char16_t peek() const {
+        if (m_unicode) {
+            return static_cast<char16_t>(static_cast<unsigned char>(m_bytes[m_pos]) |
+                                         (static_cast<unsigned char>(m_bytes[m_pos + 1]) << 8));
+        }
+        return static_cast<char16_t>(static_cast<unsigned char>(m_bytes[m_pos]));
+    }
+    char16_t get() {
+        char16_t c = peek();
+        m_pos += unit_bytes();
+        return c;
+    }
+
+    std::string_view m_bytes;
+    bool m_unicode;
+    size_t m_pos = 0;
+};
+
+// A decimal integer of any size, for colours that are taken modulo 2^24.
+std::optional<int64_t> parse_int64_exact(std::u16string_view s) {
+    size_t i = 0;
+    while (i < s.size() && is_blank(s[i]))
+        ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == u'-' || s[i] == u'+')) {
+        negative = s[i] == u'-';
+        ++i;
+    }
+    if (i >= s.size() || !base::is_digit(s[i])) {
+        return std::nullopt;
+    }
+    uint64_t v = 0;
+    for (; i < s.size() && base::is_digit(s[i]); ++i) {
+        v = v * 10 + static_cast<uint64_t>(s[i] - u'0');  // wraps like the low bits it keeps
+    }
+    if (i != s.size()) {
+        return std::nullopt;
+    }
+    auto r = static_cast<int64_t>(v);
+    return negative ? -r : r;
+}
+
+class Reader {
+  public:
+    Reader(Script& script, const ReadOptions& options, base::Messages& messages)
+        : m_script(script), m_options(options), m_messages(messages) {}
+
+    bool read(std::string_view bytes, std::u16string_view source_path);
+
+  private:
+    bool handle_program_comment(const std::u16string& line);
+    void classify(std::u16string line);
+    void parse_style(ScriptLine& line, std::u16string_view value);
+    bool parse_dialogue(ScriptLine& line, std::u16string_view value);
+    bool expand_blink(std::unique_ptr<DialogueEvent> ev);
+    bool finish(std::u16string_view source_path);
+
+    Script& m_script;
+    const ReadOptions& m_options;
+    base::Messages& m_messages;
+    Section m_section = Section::None;
+    bool m_events_section_seen = false;
+    bool m_events_format_seen = false;
+    bool m_dialogue_seen = false;
+    bool m_failed = false;
+    std::optional<UserOverride> m_pending_override;
+};
+
+bool Reader::read(std::string_view bytes, std::u16string_view source_path) {
+    const bool unicode = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+                         static_cast<unsigned char>(bytes[1]) == 0xFE;
+    m_script.settings.unicode = unicode;
+    LineSource source(bytes, unicode);
+    if (source.odd_tail()) {
+        m_messages.warn(kOddUtf16Text);
+    }
+    bool too_long = false;
+    while (auto line = source.next(too_long)) {
+        if (too_long) {
+            m_messages.error(kLineTooLongText);
+            return false;
+        }
+        if (!handle_program_comment(*line)) {
+            classify(std::move(*line));
+        }
+        if (m_failed) {
+            return false;
+        }
+    }
+    return finish(source_path);
+}
+
+// Comment lines whose text starts with one of the program's keywords carry settings; they are
+// consumed here and regenerated on save.
+bool Reader::handle_program_comment(const std::u16string& line) {
+    size_t colon = line.find(u':');
+    if (colon == std::u16string::npos ||
+        !iequals(trim_spaces(std::u16string_view(line).substr(0, colon)), u"Comment")) {
+        return false;
+    }
+    size_t pos = colon + 1;
+    for (int commas = 0; commas < 9; ++commas) {
+        pos = line.find(u',', pos);
+        if (pos == std::u16string::npos) {
+            return false;
+        }
+        ++pos;
+    }
+    while (pos < line.size() && line[pos] == u' ')
+        ++pos;
+    std::u16string_view rest = std::u16string_view(line).substr(pos);
+    size_t kw_end = rest.find(u':');
+    if (kw_end == std::u16string_view::npos) {
+        return false;
+    }
+    auto keyword = trim_spaces(rest.substr(0, kw_end));
+    auto payload = trim_spaces(rest.substr(kw_end + 1));
+    bool ok;
+    if (iequals(keyword, u"TSRACONF")) {
+        ok = read_settings_payload(m_script.settings, payload);
+    } else if (iequals(keyword, u"TSRAUSER") || iequals(keyword, u"TSRADATA")) {
+        ok = read_user_payload(m_pending_override, payload);
+    } else if (iequals(keyword, u"TSRASTYLE")) {
+        auto p = payload;
+        while (!p.empty() && is_blank(p.front()))
+            p.remove_prefix(1);
+        size_t semi = p.find(u';');
+        Style* style = nullptr;
+        if (semi != std::u16string_view::npos) {
+            auto name = p.substr(0, semi);
+            while (!name.empty() && is_blank(name.back()))
+                name.remove_suffix(1);
+            style = m_script.find_style(name);
+        }
+        ok = style != nullptr && read_style_extras(*style, p.substr(semi + 1));
+    } else {
+        return false;
+    }
+    if (!ok) {
+        std::string text = kCommentParseErrorFormat;
+        text.replace(text.find("%s"), 2, base::utf16_to_utf8(line));
+        m_messages.warn(text);
+    }
+    return true;
+}
+
+void Reader::classify(std::u16string text) {
+    ScriptLine& line = m_script.append_line(LineKind::Other, std::move(text));
+    std::u16string_view whole = line.text;
+    size_t colon = whole.find(u':');
+    auto key = trim_spaces(colon == std::u16string_view::npos ? whole : whole.substr(0, colon));
+    auto value = colon == std::u16string_view::npos ? std::u16string_view()
+                                                    : trim_spaces(whole.substr(colon + 1));
+
+    if (iequals(key, u"[Script Info]")) {
+        m_section = Section::ScriptInfo;
+    } else if (iequals(key, u"[V4 Styles]")) {
+        m_section = Section::Styles;
+    } else if (iequals(key, u"[Events]")) {
+        m_section = Section::Events;
+        m_events_section_seen = true;
+    } else if (!key.empty() && key.front() == u'[') {
+        m_section = Section::None;
+    } else if (iequals(key, u"Collisions")) {
+        m_script.settings.coll_foresee = iequals(value, u"Reverse");
+    } else if (iequals(key, u"PlayResY")) {
+        if (auto v = base::parse_int_exact(value); v && *v >= 200) {
+            m_script.ssa_height = *v;
+            int64_t w = *v == 1024 ? 1280 : int64_t{*v} * 4 / 3;
+            m_script.ssa_width =
+                static_cast<int32_t>(std::min<int64_t>(w, std::numeric_limits<int32_t>::max()));
+        }
+    } else if (iequals(key, u"Format") && m_section == Section::Styles) {
+        m_script.set_style_format(StyleFormat::from_format_line(value));
+    } else if (iequals(key, u"Style")) {
+        parse_style(line, value);
+    } else if (iequals(key, u"Format") && m_section == Section::Events) {
+        if (!m_events_format_seen) {
+            line.kind = LineKind::EventsAnchor;
+            m_events_format_seen = true;
+        }
+    } else if (iequals(key, u"Dialogue") && m_options.parse_dialogue) {
+        m_dialogue_seen = true;
+        if (!m_events_section_seen && !m_events_format_seen) {
+            // The events section is missing: an anchor goes in before the first Dialogue line
+            // so that the settings have a place when the script is saved.
+            std::u16string kept = std::move(line.text);
+            line.text = u"[Events]";
+            line.kind = LineKind::EventsAnchor;
+            m_events_format_seen = true;
+            ScriptLine& dialogue = m_script.append_line(LineKind::Other, std::move(kept));
+            parse_dialogue(dialogue,
+                           trim_spaces(std::u16string_view(dialogue.text).substr(colon + 1)));
+            return;
+        }
+        parse_dialogue(line, value);
+    }
+}
+
+void Reader::parse_style(ScriptLine& line, std::u16string_view value) {
+    if (!m_script.style_format()) {
+        m_script.set_style_format(StyleFormat::identity());
+    }
+    const StyleFormat& format = *m_script.style_format();
+
+    // Pieces split at commas, consecutive commas counting as one.
+    std::vector<std::u16string_view> pieces;
+    size_t pos = 0;
+    while (pos < value.size()) {
+        while (pos < value.size() && value[pos] == u',')
+            ++pos;
+        if (pos >= value.size())
+            break;
+        size_t end = value.find(u',', pos);
+        if (end == std::u16string_view::npos)
+            end = value.size();
+        pieces.push_back(trim_spaces(value.substr(pos, end - pos)));
+        pos = end;
+    }
+    auto field = [&](StyleFormat::Field f) -> std::optional<std::u16string_view> {
+        int32_t col = format.column[f];
+        if (col < 0 || static_cast<size_t>(col) >= pieces.size() || pieces[col].empty()) {
+            return std::nullopt;
+        }
+        return pieces[col];
+    };
+    auto int_field = [&](StyleFormat::Field f, int32_t lo, int32_t hi,
+                         int32_t& out) -> bool {  // false: present and invalid
+        auto text = field(f);
+        if (!text)
+            return true;
+        auto v = base::parse_int_exact(*text);
+        if (!v || *v < lo || *v > hi)
+            return false;
+        out = *v;
+        return true;
+    };
+
+    auto style = std::make_unique<Style>();
+    auto name = field(StyleFormat::Name);
+    auto face = field(StyleFormat::Fontname);
+    if (!name || !face || !field(StyleFormat::Fontsize)) {
+        return;
+    }
+    std::u16string_view n = *name;
+    if (n.front() == u'*') {
+        style->starred = true;
+        n.remove_prefix(1);
+    }
+    if (n.empty()) {
+        return;
+    }
+    style->name = std::u16string(n);
+    style->face = std::u16string(*face);
+
+    constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+    constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+    int32_t size = style->font_size_stored, bold = 0, italic = 0, outline = style->outline;
+    int32_t alignment = 2, margin_l = 30, margin_r = 30, margin_v = 30, encoding = 0;
+    bool ok = int_field(StyleFormat::Fontsize, 1, 2000, size) &&
+              int_field(StyleFormat::Bold, kMin, kMax, bold) &&
+              int_field(StyleFormat::Italic, kMin, kMax, italic) &&
+              int_field(StyleFormat::Outline, kMin, kMax, outline) &&
+              int_field(StyleFormat::Alignment, kMin, kMax, alignment) &&
+              int_field(StyleFormat::MarginL, 0, kMax, margin_l) &&
+              int_field(StyleFormat::MarginR, 0, kMax, margin_r) &&
+              int_field(StyleFormat::MarginV, 0, kMax, margin_v) &&
+              int_field(StyleFormat::Encoding, 0, 255, encoding);
+    if (!ok) {
+        return;
+    }
+    for (auto [f, colour] : {std::pair{StyleFormat::PrimaryColour, &style->primary},
+                             std::pair{StyleFormat::BackColour, &style->outline_colour}}) {
+        if (auto text = field(f)) {
+            auto v = parse_int64_exact(*text);
+            if (!v)
+                return;
+            *colour = static_cast<Colour>(static_cast<uint64_t>(*v) & 0xFFFFFF);
+            style->synthesise_antialias();
+        }
+    }
+    style->font_size_stored = size;
+    style->bold = bold != 0;
+    style->italic = italic != 0;
+    style->outline = std::clamp(outline, 0, 4);
+    if (field(StyleFormat::Alignment)) {
+        int32_t h = alignment % 4;
+        style->halign = h == 1 ? HAlign::Left : h == 3 ? HAlign::Right : HAlign::Centre;
+        int32_t v = alignment & 12;
+        style->valign = v == 4 ? VAlign::Top : v == 8 ? VAlign::Middle : VAlign::Bottom;
+    }
+    style->margin_left = margin_l;
+    style->margin_right = margin_r;
+    if (field(StyleFormat::MarginV)) {
+        (style->valign == VAlign::Top ? style->margin_top : style->margin_bottom) = margin_v;
+    }
+    style->charset = encoding;
+    auto text_of = [&](StyleFormat::Field f) {
+        auto t = field(f);
+        return t ? std::u16string(*t) : std::u16string();
+    };
+    style->secondary = text_of(StyleFormat::SecondaryColour);
+    style->tertiary = text_of(StyleFormat::TertiaryColour);
+    style->alpha_level = text_of(StyleFormat::AlphaLevel);
+    style->shadow = text_of(StyleFormat::Shadow);
+    style->border_style = text_of(StyleFormat::BorderStyle);
+
+    if (m_script.find_style(style->name) != nullptr) {
+        return;
+    }
+    style->line = &line;
+    line.kind = LineKind::Style;
+    line.style = &m_script.append_style(std::move(style));
+}
+
+// Reads "text," at pos (after blanks): a plain time directly followed by a comma.
+std::optional<ScriptTime> time_field(std::u16string_view v, size_t& pos) {
+    while (pos < v.size() && is_blank(v[pos]))
+        ++pos;
+    auto t = parse_script_time(v.substr(pos), false, false);
+    if (!t || pos + t->end >= v.size() || v[pos + t->end] != u',') {
+        return std::nullopt;
+    }
+    pos += t->end + 1;
+    return t->time;
+}
+
+// Reads the characters up to the next comma (after blanks); nothing when there is no comma.
+std::optional<std::u16string_view> text_field(std::u16string_view v, size_t& pos) {
+    while (pos < v.size() && is_blank(v[pos]))
+        ++pos;
+    size_t comma = v.find(u',', pos);
+    if (comma == std::u16string_view::npos) {
+        return std::nullopt;
+    }
+    auto out = v.substr(pos, comma - pos);
+    pos = comma + 1;
+    return out;
+}
+
+bool Reader::parse_dialogue(ScriptLine& line, std::u16string_view value) {
+    auto reject = [&] {
+        m_pending_override.reset();
+        return false;
+    };
+    auto ev = std::make_unique<DialogueEvent>();
+    size_t pos = value.find(u',');
+    if (pos == std::u16string_view::npos) {
+        return reject();
+    }
+    ++pos;
+    auto start = time_field(value, pos);
+    if (!start)
+        return reject();
+    auto end = time_field(value, pos);
+    if (!end || start->value >= end->value)
+        return reject();
+    ev->start = *start;
+    ev->end = *end;
+    auto style = text_field(value, pos);
+    auto actor = style ? text_field(value, pos) : std::nullopt;
+    if (!style || !actor)
+        return reject();
+    if (!style->empty() && style->front() == u'*')
+        style->remove_prefix(1);
+    ev->style_name = std::u16string(*style);
+    ev->actor = std::u16string(*actor);
+
+    std::optional<int32_t>* margin_slots[3] = {nullptr, nullptr, nullptr};
+    StyleOverride margins;
+    margin_slots[0] = &margins.margin_left;
+    margin_slots[1] = &margins.margin_right;
+    margin_slots[2] = &margins.margin_vertical;
+    bool any_margin = false;
+    for (auto* slot : margin_slots) {
+        auto text = text_field(value, pos);
+        if (!text)
+            return reject();
+        auto v = base::parse_int_exact(*text);
+        if (!v)
+            return reject();
+        if (*v != 0) {
+            *slot = *v;
+            any_margin = true;
+        }
+    }
+    if (any_margin) {
+        ev->margin_override = margins;
+    }
+    size_t effect_end = value.find(u',', pos);
+    if (effect_end == std::u16string_view::npos)
+        return reject();
+    std::u16string_view text = value.substr(effect_end + 1);
+
+    ScannedText scanned = scan_event_text(text, m_script.scan_options(), ev->margin_override);
+    ev->runs = std::move(scanned.runs);
+    ev->plain_text = std::move(scanned.plain_text);
+    ev->absolute = scanned.absolute;
+    ev->blink_period = scanned.blink_period;
+    ev->user_override = std::move(m_pending_override);
+    m_pending_override.reset();
+    ev->line = &line;
+    line.kind = LineKind::Dialogue;
+    if (ev->blink_period != 0) {
+        return expand_blink(std::move(ev));
+    }
+    line.event = &m_script.append_event(std::move(ev));
+    return true;
+}
+
+// A blinking event is replaced by copies shown for half of each period, from its start until a
+// copy would start after its end.
+bool Reader::expand_blink(std::unique_ptr<DialogueEvent> ev) {
+    if (ev->user_override && ev->user_override->has_absolute()) {
+        m_messages.error(kBlinkAbsoluteText);
+        m_failed = true;
+        return false;
+    }
+    const int32_t period = ev->blink_period;
+    DialogueEvent* head = nullptr;
+    for (int64_t cursor = ev->start.value; cursor <= ev->end.value; cursor += period) {
+        auto copy = std::make_unique<DialogueEvent>();
+        copy->start = ScriptTime{static_cast<int32_t>(cursor), false};
+        copy->end = ScriptTime{static_cast<int32_t>(cursor + period / 2), false};
+        copy->style_name = ev->style_name;
+        copy->actor = ev->actor;
+        copy->margin_override = ev->margin_override;
+        copy->plain_text = ev->plain_text;
+        copy->blink_period = period;
+        copy->absolute = ev->absolute;
+        copy->runs = ev->runs;
+        copy->line = ev->line;
+        if (head == nullptr) {
+            copy->user_override = ev->user_override;
+            head = &m_script.append_event(std::move(copy));
+            ev->line->event = head;
+        } else {
+            copy->blink_head = head;
+            m_script.append_event(std::move(copy));
+        }
+    }
+    return true;
+}
+
+bool Reader::finish(std::u16string_view source_path) {
+    if (m_script.styles().empty()) {
+        m_messages.error(kNoStylesText);
+        return false;
+    }
+    if (!m_events_section_seen && !m_events_format_seen && !m_dialogue_seen) {
+        m_messages.error(kNoDialogueText);
+        return false;
+    }
+    ConversionSettings& s = m_script.settings;
+    if (!source_path.empty()) {
+        s.source_path = std::u16string(source_path);
+    }
+    if (!post_load(s, m_messages)) {
+        return false;
+    }
+    m_script.bind_events();
+    m_script.order_styles();
+    m_script.output_width = s.res_x;
+    m_script.output_height = s.res_y - s.minus2;
+    s.playing_resolution = {m_script.ssa_width, m_script.ssa_height, m_script.output_width,
+                            m_script.output_height};
+    if (s.honor_file.empty() && m_options.preferences != nullptr) {
+        s.honor_file =
+            base::utf8_to_utf16(m_options.preferences->get_string_or("Files", "HonorPalette", ""));
+    }
+    return true;
+}
+
+bool treat_n_preference(const ReadOptions& options) {
+    return options.preferences != nullptr &&
+           options.preferences->get_int("Files", "Treat \\n as \\N", 0) != 0;
+}
+
+}  // namespace
+
+bool read_script_bytes(Script& script, std::string_view bytes, std::u16string_view source_path,
+                       const ReadOptions& options, base::Messages& messages) {
+    script.settings.bw_wrap = true;
+    Reader reader(script, options, messages);
+    if (!reader.read(bytes, source_path)) {
+        script.reset(true, treat_n_preference(options));
+        return false;
+    }
+    return true;
+}
+
+bool load_script(Script& script, const std::optional<std::string>& path, const ReadOptions& options,
+                 base::Messages& messages) {
+    script.reset(path.has_value(), treat_n_preference(options));
+    std::string file = path ? *path : base::utf16_to_utf8(script.settings.source_path);
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        messages.error(base::system_error_text(errno));
+        return false;
+    }
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        messages.error(base::system_error_text(errno));
+        script.reset(true, treat_n_preference(options));
+        return false;
+    }
+    const std::u16string source = base::utf8_to_utf16(file);
+    return read_script_bytes(script, bytes, source, options, messages);
+}
+
+}  // namespace tessara::script

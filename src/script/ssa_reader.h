@@ -1,0 +1,45 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tessara::base {
+class Messages;
+class Preferences;
+}  // namespace tessara::base
+
+namespace tessara::script {
+
+class Script;
+
+// Longest line the reader accepts: a line of this many characters or more, its line feed
+// included, stops the load.
+inline constexpr size_t kMaxLineChars = 10239;
+
+extern const char* const kLineTooLongText;
+extern const char* const kNoStylesText;
+extern const char* const kNoDialogueText;
+extern const char* const kBlinkAbsoluteText;
+extern const char* const kCommentParseErrorFormat;  // one %s: the whole line
+extern const char* const kOddUtf16Text;
+
+struct ReadOptions {
+    // With parse_dialogue off, Dialogue lines stay ordinary lines.
+    bool parse_dialogue = true;
+    // Per-user preferences ("Files": "Treat \n as \N", "HonorPalette"); none means defaults.
+    const base::Preferences* preferences = nullptr;
+};
+
+// Loads a script file. With a path the script (and its settings) is reset first and the path
+// becomes the source path; without one the source path already in the settings is read again
+// and the settings are kept. On failure the message has been shown and the script is reset.
+bool load_script(Script& script, const std::optional<std::string>& path, const ReadOptions& options,
+                 base::Messages& messages);
+
+// Reads a script from the bytes of a file (the reset is the caller's). source_path, when not
+// empty, becomes the settings' source path on success.
+bool read_script_bytes(Script& script, std::string_view bytes, std::u16string_view source_path,
+                       const ReadOptions& options, base::Messages& messages);
+
+}  // namespace tessara::script
