@@ -15,8 +15,9 @@ bool is_ascii_letter(char16_t c) {
 }
 
 std::u16string_view skip_blanks(std::u16string_view s) {
-    while (!s.empty() && base::is_blank(s.front()))
+    while (!s.empty() && base::is_blank(s.front())) {
         s.remove_prefix(1);
+    }
     return s;
 }
 
@@ -26,12 +27,15 @@ int32_t tag_decimal(std::u16string_view arg) {
 }
 
 int hex_value(char16_t c) {
-    if (c >= u'0' && c <= u'9')
+    if (c >= u'0' && c <= u'9') {
         return c - u'0';
-    if (c >= u'a' && c <= u'f')
+    }
+    if (c >= u'a' && c <= u'f') {
         return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
+    }
+    if (c >= u'A' && c <= u'F') {
         return c - u'A' + 10;
+    }
     return -1;
 }
 
@@ -45,21 +49,25 @@ Colour tag_colour(std::u16string_view arg) {
         arg = skip_blanks(arg.substr(2));
         for (char16_t c : arg) {
             int d = hex_value(c);
-            if (d < 0)
+            if (d < 0) {
                 break;
+            }
             value = value * 16 + static_cast<uint32_t>(d);
         }
     } else {
         bool negative = !arg.empty() && arg.front() == u'-';
-        if (negative)
+        if (negative) {
             arg.remove_prefix(1);
+        }
         for (char16_t c : arg) {
-            if (!base::is_digit(c))
+            if (!base::is_digit(c)) {
                 break;
+            }
             value = value * 10 + static_cast<uint32_t>(c - u'0');
         }
-        if (negative)
+        if (negative) {
             value = 0u - value;
+        }
     }
     return value & 0xFFFFFF;
 }
@@ -69,8 +77,9 @@ struct BlockState {
     std::optional<StyleOverride>& event_override;
 
     StyleOverride& run() {
-        if (!current)
+        if (!current) {
             current.emplace();
+        }
         return *current;
     }
 };
@@ -106,8 +115,9 @@ void tag_colour(std::u16string_view arg, BlockState& st) {
 // subtitle takes it, wherever the tag stands.
 void tag_alignment(std::u16string_view arg, BlockState& st) {
     int32_t n = tag_decimal(arg);
-    if (!st.event_override)
+    if (!st.event_override) {
         st.event_override.emplace();
+    }
     switch (n & 3) {
         case 2:
             st.event_override->halign = HAlign::Centre;
@@ -152,11 +162,13 @@ constexpr std::array<TagHandler, 7> kTags = {{
 
 void apply_tag(std::u16string_view token, BlockState& st) {
     for (const TagHandler& tag : kTags) {
-        if (!token.starts_with(tag.name))
+        if (!token.starts_with(tag.name)) {
             continue;
+        }
         std::u16string_view arg = token.substr(tag.name.size());
-        if (!tag.letters_follow && !arg.empty() && is_ascii_letter(arg.front()))
+        if (!tag.letters_follow && !arg.empty() && is_ascii_letter(arg.front())) {
             continue;
+        }
         tag.apply(arg, st);
         return;
     }
@@ -180,8 +192,9 @@ void apply_program_tag(std::u16string_view tag, ScannedText& out) {
         out.absolute = true;
         return;
     }
-    if (!tag.starts_with(u"blink"))
+    if (!tag.starts_with(u"blink")) {
         return;
+    }
     std::u16string_view arg = skip_blanks(tag.substr(5));
     bool negative = false;
     if (arg.size() >= 2 && (arg[0] == u'-' || arg[0] == u'+') && base::is_digit(arg[1])) {
@@ -247,8 +260,9 @@ class Scanner {
     }
 
     void resolve_pending_space() {
-        if (!m_pending_space)
+        if (!m_pending_space) {
             return;
+        }
         if (m_word.empty()) {
             open_run().space_before = true;
         } else {
@@ -334,8 +348,9 @@ class Scanner {
     }
 
     void convert_texts() {
-        if (m_options.encoding == TextEncoding::AsRead)
+        if (m_options.encoding == TextEncoding::AsRead) {
             return;
+        }
         for (CSubSegment& seg : m_out.runs) {
             int code_page = 0;
             if (seg.override && seg.override->charset) {
@@ -364,10 +379,12 @@ class Scanner {
 
 int alignment_number(HAlign h, VAlign v) {
     int n = h == HAlign::Left ? 1 : h == HAlign::Right ? 3 : 2;
-    if (v == VAlign::Top)
+    if (v == VAlign::Top) {
         n += 4;
-    if (v == VAlign::Middle)
+    }
+    if (v == VAlign::Middle) {
         n += 8;
+    }
     return n;
 }
 
@@ -379,8 +396,9 @@ std::u16string format_colour(Colour c) {
 
 // Whether `prev` sets a tag that `cur` leaves unset: only a reset can express that.
 bool drops_a_tag(const StyleOverride* prev, const StyleOverride* cur) {
-    if (prev == nullptr)
+    if (prev == nullptr) {
         return false;
+    }
     if (cur == nullptr) {
         return prev->face || prev->font_size || prev->bold || prev->italic || prev->primary ||
                prev->charset;
@@ -402,15 +420,18 @@ std::u16string override_tags(const StyleOverride* prev, const StyleOverride* cur
         tags += u"\\r";
         prev = nullptr;
     }
-    if (cur == nullptr)
+    if (cur == nullptr) {
         return tags;
-    if (changed(cur->face, prev ? &prev->face : nullptr))
+    }
+    if (changed(cur->face, prev ? &prev->face : nullptr)) {
         tags += u"\\fn" + *cur->face;
+    }
     if (changed(cur->font_size, prev ? &prev->font_size : nullptr)) {
         tags += u"\\fs" + base::format_int(*cur->font_size);
     }
-    if (changed(cur->bold, prev ? &prev->bold : nullptr))
+    if (changed(cur->bold, prev ? &prev->bold : nullptr)) {
         tags += *cur->bold ? u"\\b1" : u"\\b0";
+    }
     if (changed(cur->italic, prev ? &prev->italic : nullptr)) {
         tags += *cur->italic ? u"\\i1" : u"\\i0";
     }
@@ -427,8 +448,9 @@ std::u16string override_tags(const StyleOverride* prev, const StyleOverride* cur
 // take as escapes, blocks or word breaks are escaped. The filler run of an empty line (one space
 // ending a line) is written as it is where the scanner rebuilds it from the line break alone.
 std::u16string escape_run_text(std::u16string_view text, bool filler) {
-    if (filler)
+    if (filler) {
         return std::u16string(text);
+    }
     std::u16string out;
     out.reserve(text.size());
     for (char16_t c : text) {
@@ -465,8 +487,9 @@ std::optional<StyleOverride> parse_override_block(std::u16string_view block,
         for_each_token(block, [&](std::u16string_view token) {
             reset = reset || (!token.empty() && token.front() == u'r');
         });
-        if (reset)
+        if (reset) {
             result.reset();
+        }
     }
     BlockState st{result, event_override};
     for_each_token(block, [&](std::u16string_view token) { apply_tag(token, st); });
@@ -499,8 +522,9 @@ std::u16string serialize_runs(const std::optional<StyleOverride>& event_override
         bool filler = seg.text == u" " && seg.line_break_after && !seg.space_before &&
                       (prev_run == nullptr || prev_run->line_break_after);
         prev_run = &seg;
-        if (seg.space_before)
+        if (seg.space_before) {
             out += u' ';
+        }
         out += escape_run_text(seg.text, filler);
         if (seg.line_break_after) {
             out += u"\\N";

@@ -61,33 +61,45 @@ Style merge_style(const Style& base, const StyleOverride* ov, bool old_scale) {
     if (ov == nullptr) {
         return merged;
     }
-    if (ov->face)
+    if (ov->face) {
         merged.face = *ov->face;
+    }
     if (ov->font_size) {
         merged.font_size_stored = old_scale ? old_scale_size(*ov->font_size) : *ov->font_size;
     }
-    if (ov->bold)
+    if (ov->bold) {
         merged.bold = *ov->bold;
-    if (ov->italic)
+    }
+    if (ov->italic) {
         merged.italic = *ov->italic;
-    if (ov->face_threshold)
+    }
+    if (ov->face_threshold) {
         merged.face_threshold = *ov->face_threshold;
-    if (ov->aa_threshold)
+    }
+    if (ov->aa_threshold) {
         merged.aa_threshold = *ov->aa_threshold;
-    if (ov->margin_left)
+    }
+    if (ov->margin_left) {
         merged.margin_left = *ov->margin_left;
-    if (ov->margin_right)
+    }
+    if (ov->margin_right) {
         merged.margin_right = *ov->margin_right;
-    if (ov->outline)
+    }
+    if (ov->outline) {
         merged.outline = *ov->outline;
-    if (ov->halign)
+    }
+    if (ov->halign) {
         merged.halign = *ov->halign;
-    if (ov->valign)
+    }
+    if (ov->valign) {
         merged.valign = *ov->valign;
-    if (ov->outline_colour)
+    }
+    if (ov->outline_colour) {
         merged.outline_colour = *ov->outline_colour;
-    if (ov->antialias)
+    }
+    if (ov->antialias) {
         merged.antialias = *ov->antialias;
+    }
     if (ov->charset) {
         merged.charset = *ov->charset;
         merged.charset_by_tag = true;
@@ -100,8 +112,9 @@ Style merge_style(const Style& base, const StyleOverride* ov, bool old_scale) {
             merged.margin_bottom = *ov->margin_vertical;
         }
     }
-    if (ov->primary)
+    if (ov->primary) {
         merged.primary = *ov->primary;
+    }
     if (!ov->antialias && (ov->primary || ov->outline_colour)) {
         merged.synthesise_antialias();
     }

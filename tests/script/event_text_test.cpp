@@ -24,8 +24,9 @@ Scan scan(std::u16string_view text, ScanOptions options = {}) {
 
 std::vector<std::u16string> texts(const ScannedText& s) {
     std::vector<std::u16string> t;
-    for (const CSubSegment& seg : s.runs)
+    for (const CSubSegment& seg : s.runs) {
         t.push_back(seg.text);
+    }
     return t;
 }
 
