@@ -50,6 +50,13 @@ int32_t old_scale_size(int32_t size) {
     return stored;
 }
 
+template <typename T>
+void take(T& field, const std::optional<T>& value) {
+    if (value) {
+        field = *value;
+    }
+}
+
 }  // namespace
 
 Style merge_style(const Style& base, const StyleOverride* ov, bool old_scale) {
@@ -61,45 +68,21 @@ Style merge_style(const Style& base, const StyleOverride* ov, bool old_scale) {
     if (ov == nullptr) {
         return merged;
     }
-    if (ov->face) {
-        merged.face = *ov->face;
-    }
+    take(merged.face, ov->face);
     if (ov->font_size) {
         merged.font_size_stored = old_scale ? old_scale_size(*ov->font_size) : *ov->font_size;
     }
-    if (ov->bold) {
-        merged.bold = *ov->bold;
-    }
-    if (ov->italic) {
-        merged.italic = *ov->italic;
-    }
-    if (ov->face_threshold) {
-        merged.face_threshold = *ov->face_threshold;
-    }
-    if (ov->aa_threshold) {
-        merged.aa_threshold = *ov->aa_threshold;
-    }
-    if (ov->margin_left) {
-        merged.margin_left = *ov->margin_left;
-    }
-    if (ov->margin_right) {
-        merged.margin_right = *ov->margin_right;
-    }
-    if (ov->outline) {
-        merged.outline = *ov->outline;
-    }
-    if (ov->halign) {
-        merged.halign = *ov->halign;
-    }
-    if (ov->valign) {
-        merged.valign = *ov->valign;
-    }
-    if (ov->outline_colour) {
-        merged.outline_colour = *ov->outline_colour;
-    }
-    if (ov->antialias) {
-        merged.antialias = *ov->antialias;
-    }
+    take(merged.bold, ov->bold);
+    take(merged.italic, ov->italic);
+    take(merged.face_threshold, ov->face_threshold);
+    take(merged.aa_threshold, ov->aa_threshold);
+    take(merged.margin_left, ov->margin_left);
+    take(merged.margin_right, ov->margin_right);
+    take(merged.outline, ov->outline);
+    take(merged.halign, ov->halign);
+    take(merged.valign, ov->valign);
+    take(merged.outline_colour, ov->outline_colour);
+    take(merged.antialias, ov->antialias);
     if (ov->charset) {
         merged.charset = *ov->charset;
         merged.charset_by_tag = true;
@@ -112,9 +95,7 @@ Style merge_style(const Style& base, const StyleOverride* ov, bool old_scale) {
             merged.margin_bottom = *ov->margin_vertical;
         }
     }
-    if (ov->primary) {
-        merged.primary = *ov->primary;
-    }
+    take(merged.primary, ov->primary);
     if (!ov->antialias && (ov->primary || ov->outline_colour)) {
         merged.synthesise_antialias();
     }
