@@ -25,6 +25,8 @@ struct CodePageEntry {
     // IBM-derived ICU tables swap the PC control codes 0x1A, 0x1C and 0x7F; Windows keeps them
     // as themselves, so those bytes are converted as identity around the ICU calls.
     bool fix_pc_controls = false;
+    // Bytes 0x00-0x7F decode to the same code points, so ASCII-only text needs no conversion.
+    bool ascii_identity = false;
 };
 
 struct ConverterCloser {
@@ -88,6 +90,26 @@ bool swaps_pc_controls(UConverter* conv) {
     return U_SUCCESS(err) && len == 1 && out[0] == 0x1C;
 }
 
+bool maps_ascii_to_itself(UConverter* conv) {
+    char bytes[128];
+    for (int i = 0; i < 128; ++i) {
+        bytes[i] = static_cast<char>(i);
+    }
+    UErrorCode err = U_ZERO_ERROR;
+    UChar out[256] = {};
+    int32_t len = ucnv_toUChars(conv, out, 256, bytes, 128, &err);
+    ucnv_reset(conv);
+    if (U_FAILURE(err) || len != 128) {
+        return false;
+    }
+    for (int i = 0; i < 128; ++i) {
+        if (out[i] != i) {
+            return false;
+        }
+    }
+    return true;
+}
+
 CodePageEntry resolve(int code_page) {
     CodePageEntry entry;
     if (code_page == kSymbolCodePage) {
@@ -108,6 +130,7 @@ CodePageEntry resolve(int code_page) {
         entry.valid = true;
         entry.icu_name = U_SUCCESS(err) && canonical != nullptr ? canonical : name;
         entry.fix_pc_controls = swaps_pc_controls(conv.get());
+        entry.ascii_identity = maps_ascii_to_itself(conv.get());
         break;
     }
     return entry;
@@ -115,7 +138,7 @@ CodePageEntry resolve(int code_page) {
 
 // Code page lookups are resolved once; ICU keeps the opened tables shared, so opening a
 // converter per conversion afterwards is cheap.
-CodePageEntry lookup(int code_page) {
+const CodePageEntry& lookup(int code_page) {
     static std::mutex mutex;
     static std::map<int, CodePageEntry> cache;
     std::lock_guard<std::mutex> lock(mutex);
@@ -257,12 +280,21 @@ std::optional<std::u16string> decode_8bit(std::u16string_view bytes, int code_pa
             return std::nullopt;
         }
     }
-    CodePageEntry entry = lookup(code_page);
+    const CodePageEntry& entry = lookup(code_page);
     if (!entry.valid) {
         return std::nullopt;
     }
     if (entry.symbol) {
         return decode_symbol(bytes);
+    }
+    if (entry.ascii_identity) {
+        bool ascii = true;
+        for (char16_t b : bytes) {
+            ascii = ascii && b < 0x80;
+        }
+        if (ascii) {
+            return std::u16string(bytes);
+        }
     }
     ConverterPtr conv = open_strict(entry.icu_name.c_str());
     if (!conv) {
@@ -290,7 +322,7 @@ std::optional<std::u16string> decode_8bit(std::u16string_view bytes, int code_pa
 }
 
 std::optional<std::u16string> encode_8bit(std::u16string_view text, int code_page) {
-    CodePageEntry entry = lookup(code_page);
+    const CodePageEntry& entry = lookup(code_page);
     if (!entry.valid) {
         return std::nullopt;
     }

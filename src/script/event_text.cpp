@@ -537,7 +537,16 @@ std::u16string serialize_runs(const std::optional<StyleOverride>& event_override
 
 void fill_run_colours(std::vector<CSubSegment>& runs, const Style& style, bool old_scale) {
     for (CSubSegment& seg : runs) {
-        Style merged = merge_style(style, seg.override ? &*seg.override : nullptr, old_scale);
+        const StyleOverride* ov = seg.override ? &*seg.override : nullptr;
+        // Only the three colour fields can change a run's colours; most runs have none, and
+        // skipping the full merge for them keeps loading long scripts cheap.
+        if (ov == nullptr || (!ov->primary && !ov->outline_colour && !ov->antialias)) {
+            seg.text_colour = style.primary;
+            seg.antialias_colour = style.antialias;
+            seg.outline_colour = style.outline_colour;
+            continue;
+        }
+        Style merged = merge_style(style, ov, old_scale);
         seg.text_colour = merged.primary;
         seg.antialias_colour = merged.antialias;
         seg.outline_colour = merged.outline_colour;
