@@ -370,8 +370,16 @@ bool read_style_order(CS& s, std::u16string_view v) {
     }
     return true;
 }
+// A name holding ';' is left out: read back, it would end the entry early and break the rest of
+// its settings line. The style then simply ranks with the unlisted ones.
 void write_style_order(const KeyDef& k, const CS& s, Entries& e) {
-    e.push_back(pair(k.key, join(s.style_order, u',')));
+    std::vector<std::u16string> names;
+    for (const auto& name : s.style_order) {
+        if (name.find(u';') == std::u16string::npos) {
+            names.push_back(name);
+        }
+    }
+    e.push_back(pair(k.key, join(names, u',')));
 }
 SettingValue get_style_order(const CS& s) {
     return s.style_order;
@@ -590,7 +598,8 @@ const KeyDef kKeys[] = {
      get_bool<&CS::scale_screen>, When::Off},
     {u"RightToLeft", false, read_bool<&CS::right_to_left>, write_bool<&CS::right_to_left>,
      get_bool<&CS::right_to_left>, When::On},
-    {u"Minus2", false, read_minus2, write_int<&CS::minus2>, get_int<&CS::minus2>, When::NonZero},
+    // Written even when 0: a missing Minus2 reads back as the default 2.
+    {u"Minus2", false, read_minus2, write_int<&CS::minus2>, get_int<&CS::minus2>, When::Always},
     {u"IntellColl", false, read_bool<&CS::intell_coll>, write_bool<&CS::intell_coll>,
      get_bool<&CS::intell_coll>, When::On},
     {u"CollForesee", false, read_bool<&CS::coll_foresee>, write_bool<&CS::coll_foresee>,

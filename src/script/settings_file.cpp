@@ -1,9 +1,13 @@
 #include "script/settings_file.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
+#include <vector>
 
 #include "base/messages.h"
 #include "base/text.h"
@@ -67,6 +71,15 @@ class IniFile {
             return std::nullopt;
         }
         return utf8_to_utf16(it->second);
+    }
+
+    // The names of the sections that hold at least one value, lower-cased.
+    std::set<std::string> sections() const {
+        std::set<std::string> out;
+        for (const auto& [key, value] : m_values) {
+            out.insert(key.substr(0, key.find('\n')));
+        }
+        return out;
     }
 
     bool has_section(std::string_view section) const {
@@ -206,11 +219,47 @@ bool read_general(const IniFile& ini, ConversionSettings& s, std::string& source
     return true;
 }
 
+std::string segment_section(int32_t n) {
+    char section[32];
+    std::snprintf(section, sizeof section, "SEGMENT%03d", static_cast<int>(n));
+    return section;
+}
+
+// The numbers 1-count whose "SEGMENT%03d" section is in the file, in order. Absent sections
+// are skipped anyway; visiting only the present ones keeps a huge count from looping for ages.
+std::vector<int32_t> present_segments(const IniFile& ini, int32_t count) {
+    std::vector<int32_t> out;
+    for (const std::string& name : ini.sections()) {
+        constexpr std::string_view kPrefix = "segment";
+        if (name.size() <= kPrefix.size() || name.size() > kPrefix.size() + 10 ||
+            name.compare(0, kPrefix.size(), kPrefix) != 0) {
+            continue;
+        }
+        int64_t n = 0;
+        bool digits = true;
+        for (size_t i = kPrefix.size(); i < name.size(); ++i) {
+            digits = digits && name[i] >= '0' && name[i] <= '9';
+            n = n * 10 + (name[i] - '0');
+        }
+        if (!digits || n < 1 || n > count) {
+            continue;
+        }
+        std::string expected = segment_section(static_cast<int32_t>(n));
+        for (char& c : expected) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        if (expected == name) {
+            out.push_back(static_cast<int32_t>(n));
+        }
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
 bool read_segments(const IniFile& ini, int32_t count, ConversionSettings& s) {
     s.legacy_segments.clear();
-    for (int32_t n = 1; n <= count; ++n) {
-        char section[32];
-        std::snprintf(section, sizeof section, "SEGMENT%03d", static_cast<int>(n));
+    for (int32_t n : present_segments(ini, count)) {
+        const std::string section = segment_section(n);
         LegacySegment seg;
         bool any = false;
         const char* names[4] = {"Start", "Stop", "SrcPos", "DstPos"};

@@ -1,11 +1,11 @@
 #include "script/ssa_reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <limits>
 
+#include "base/file_io.h"
 #include "base/messages.h"
 #include "base/preferences.h"
 #include "base/text.h"
@@ -117,8 +117,8 @@ std::optional<int64_t> parse_int64_exact(std::u16string_view s) {
     if (i != s.size()) {
         return std::nullopt;
     }
-    auto r = static_cast<int64_t>(v);
-    return negative ? -r : r;
+    // Negated as unsigned: "-9223372036854775808" must not overflow a signed negation.
+    return static_cast<int64_t>(negative ? 0 - v : v);
 }
 
 class Reader {
@@ -510,8 +510,9 @@ bool Reader::expand_blink(std::unique_ptr<DialogueEvent> ev) {
         copy->blink_period = period;
         copy->absolute = ev->absolute;
         copy->runs = ev->runs;
-        copy->line = ev->line;
         if (head == nullptr) {
+            // The first copy stands for the line; the others point to it.
+            copy->line = ev->line;
             copy->user_override = ev->user_override;
             head = &m_script.append_event(std::move(copy));
             ev->line->event = head;
@@ -574,19 +575,15 @@ bool load_script(Script& script, const std::optional<std::string>& path, const R
                  base::Messages& messages) {
     script.reset(path.has_value(), treat_n_preference(options));
     std::string file = path ? *path : base::utf16_to_utf8(script.settings.source_path);
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        messages.error(base::system_error_text(errno));
-        return false;
-    }
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        messages.error(base::system_error_text(errno));
+    int error = 0;
+    std::optional<std::string> bytes = base::read_whole_file(file, error);
+    if (!bytes) {
+        messages.error(base::system_error_text(error));
         script.reset(true, treat_n_preference(options));
         return false;
     }
     const std::u16string source = base::utf8_to_utf16(file);
-    return read_script_bytes(script, bytes, source, options, messages);
+    return read_script_bytes(script, *bytes, source, options, messages);
 }
 
 }  // namespace tessara::script

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tessara::base {
+
+class Messages;
+
+// Reads a whole file. On failure `error` receives the errno value and nothing is returned.
+std::optional<std::string> read_whole_file(const std::string& path, int& error);
+
+// Replaces `path` with `bytes` so that the file is either the old one or the complete new one,
+// never a mixture: the bytes go to a temporary file in the same folder, which is flushed to disk
+// and renamed over the target (keeping the target's permission bits). On failure the target is
+// untouched, the temporary file is removed and the program's message is reported:
+// open_failure_format when the file cannot be created, write_failure_format when writing,
+// syncing or replacing fails, each with one %s for the path and followed by the system's text.
+bool write_file_atomically(const std::string& path, std::string_view bytes,
+                           std::string_view open_failure_format,
+                           std::string_view write_failure_format, Messages& messages);
+
+// Replaces the first "%s" of a message format with `arg`.
+std::string format_message(std::string_view format, std::string_view arg);
+
+}  // namespace tessara::base
