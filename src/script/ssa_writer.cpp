@@ -1,0 +1,164 @@
+#include "script/ssa_writer.h"
+
+#include <cstdio>
+
+#include "base/file_io.h"
+#include "base/messages.h"
+#include "base/text.h"
+#include "script/codepage.h"
+#include "script/script.h"
+
+namespace tessara::script {
+
+const char* const kSaveOpenErrorFormat = "Error opening %s";
+const char* const kSaveWriteErrorFormat = "Error writing to %s";
+const char* const kUnencodableLineFormat =
+    "Line %d holds characters that cannot be stored in an 8-bit script.\nConvert the script to "
+    "Unicode to keep them.";
+
+namespace {
+
+// Collects the file's bytes line by line in the script's encoding.
+class LineSink {
+  public:
+    LineSink(const Script& script, base::Messages& messages)
+        : m_unicode(script.settings.unicode),
+          m_code_page(system_code_page(script.settings.mb_code_page)),
+          m_messages(messages) {
+        if (m_unicode) {
+            m_bytes = "\xFF\xFE";
+        }
+    }
+
+    // False when an 8-bit line cannot hold the text (the message has been shown).
+    bool line(std::u16string_view text) {
+        ++m_line_number;
+        if (m_unicode) {
+            for (char16_t c : text) {
+                m_bytes += static_cast<char>(c & 0xFF);
+                m_bytes += static_cast<char>(c >> 8);
+            }
+            m_bytes.append("\r\0\n\0", 4);
+            return true;
+        }
+        // Text read from an 8-bit file holds one byte per character. Characters above 255 can
+        // only have been put there by the program (paths, typed names); they are stored with the
+        // system code page, never cut to their low 8 bits.
+        size_t start = 0;
+        for (size_t i = 0; i <= text.size(); ++i) {
+            if (i < text.size() && text[i] <= 0xFF) {
+                continue;
+            }
+            for (size_t k = start; k < i; ++k) {
+                m_bytes += static_cast<char>(text[k]);
+            }
+            if (i == text.size()) {
+                break;
+            }
+            size_t end = i;
+            while (end < text.size() && text[end] > 0xFF)
+                ++end;
+            auto encoded = encode_8bit(text.substr(i, end - i), m_code_page);
+            if (!encoded) {
+                char buf[256];
+                std::snprintf(buf, sizeof buf, kUnencodableLineFormat, m_line_number);
+                m_messages.error(buf);
+                return false;
+            }
+            for (char16_t b : *encoded) {
+                m_bytes += static_cast<char>(b);
+            }
+            start = end;
+            i = end - 1;
+        }
+        m_bytes += "\r\n";
+        return true;
+    }
+
+    std::string take() { return std::move(m_bytes); }
+
+  private:
+    bool m_unicode;
+    int m_code_page;
+    base::Messages& m_messages;
+    std::string m_bytes;
+    int m_line_number = 0;
+};
+
+// Where the settings lines go: right after the first events anchor. A script whose events
+// section has no Format line has no anchor; its "[Events]" header takes that place so that the
+// settings read from the file are not lost on saving. Without either they go at the end.
+const ScriptLine* settings_anchor(const Script& script) {
+    for (const auto& line : script.lines()) {
+        if (line->kind == LineKind::EventsAnchor) {
+            return line.get();
+        }
+    }
+    for (const auto& line : script.lines()) {
+        if (line->kind == LineKind::Other &&
+            base::iequals(base::trim_blanks(line->text), u"[Events]")) {
+            return line.get();
+        }
+    }
+    return nullptr;
+}
+
+bool write_settings(const Script& script, LineSink& sink) {
+    for (const auto& line : settings_lines(script.settings)) {
+        if (!sink.line(line))
+            return false;
+    }
+    for (const auto& style : script.styles()) {
+        std::u16string extras = style_extras_line(*style);
+        if (!extras.empty() && !sink.line(extras))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::string> serialize_script(const Script& script, base::Messages& messages) {
+    LineSink sink(script, messages);
+    const ScriptLine* anchor = settings_anchor(script);
+    for (const auto& line : script.lines()) {
+        switch (line->kind) {
+            case LineKind::Deleted:
+                continue;
+            case LineKind::Dialogue:
+                if (line->event != nullptr && line->event->user_override) {
+                    std::u16string uo =
+                        user_override_line(*line->event->user_override, line->event->start);
+                    if (!uo.empty() && !sink.line(uo))
+                        return std::nullopt;
+                }
+                break;
+            default:
+                break;
+        }
+        if (!sink.line(line->text))
+            return std::nullopt;
+        if (line.get() == anchor && !write_settings(script, sink))
+            return std::nullopt;
+    }
+    if (anchor == nullptr && !write_settings(script, sink))
+        return std::nullopt;
+    return sink.take();
+}
+
+bool save_script(Script& script, const std::optional<std::string>& path, base::Messages& messages) {
+    const std::string target = path ? *path : base::utf16_to_utf8(script.settings.source_path);
+    auto bytes = serialize_script(script, messages);
+    if (!bytes) {
+        return false;
+    }
+    if (!base::write_file_atomically(target, *bytes, kSaveOpenErrorFormat, kSaveWriteErrorFormat,
+                                     messages)) {
+        return false;
+    }
+    script.settings.source_path = base::utf8_to_utf16(target);
+    script.settings.settings_seen = true;
+    return true;
+}
+
+}  // namespace tessara::script

@@ -1,0 +1,259 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "base/messages.h"
+#include "base/text.h"
+#include "script/script.h"
+#include "script/ssa_reader.h"
+#include "script/ssa_writer.h"
+#include "test_support.h"
+
+namespace tessara::script {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Lines of a file as the reader splits them (LF ends a line, one CR before it is dropped), in
+// UTF-16 for a file with the FF FE mark and one character per byte otherwise.
+std::vector<std::u16string> file_lines(const std::string& bytes) {
+    std::u16string text;
+    if (bytes.size() >= 2 && bytes.compare(0, 2, "\xFF\xFE") == 0) {
+        for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+            text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                          (static_cast<unsigned char>(bytes[i + 1]) << 8));
+        }
+    } else {
+        text = base::latin1_to_utf16(bytes);
+    }
+    std::vector<std::u16string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t nl = text.find(u'\n', start);
+        std::u16string line = text.substr(start, nl == std::u16string::npos ? nl : nl - start);
+        if (!line.empty() && line.back() == u'\r')
+            line.pop_back();
+        lines.push_back(line);
+        start = nl == std::u16string::npos ? text.size() : nl + 1;
+    }
+    return lines;
+}
+
+bool is_program_line(const std::u16string& line) {
+    for (auto kw : {u",TSRACONF: ", u",TSRASTYLE: ", u",TSRAUSER: "}) {
+        if (line.rfind(u"Comment: ", 0) == 0 && line.find(kw) != std::u16string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::u16string> without_program_lines(std::vector<std::u16string> lines) {
+    std::erase_if(lines, is_program_line);
+    return lines;
+}
+
+TEST(SsaWriter, CorpusScriptsComeBackLineForLine) {
+    int checked = 0;
+    for (const auto& entry : fs::directory_iterator(TESSARA_CORPUS_DIR)) {
+        const auto path = entry.path();
+        if (path.extension() != ".ssa" && path.extension() != ".ass")
+            continue;
+        Script script;
+        base::RecordingMessages messages;
+        if (!load_script(script, path.string(), ReadOptions{}, messages))
+            continue;
+        auto saved = serialize_script(script, messages);
+        ASSERT_TRUE(saved) << path;
+        const std::string original = test::read_file(path);
+        EXPECT_EQ(without_program_lines(file_lines(*saved)), file_lines(original)) << path;
+        // Every line ends in CR LF, and a UTF-16 file stays UTF-16.
+        EXPECT_EQ(saved->compare(0, 2, "\xFF\xFE") == 0, original.compare(0, 2, "\xFF\xFE") == 0);
+        ++checked;
+    }
+    EXPECT_GE(checked, 7);
+}
+
+TEST(SsaWriter, ScriptsWithSettingsComeBackLineForLineInBothEncodings) {
+    const std::string demo = test::read_file(std::string(TESSARA_SOURCE_DIR) + "/samples/demo.ssa");
+    std::string utf16 = "\xFF\xFE";
+    for (char c : demo) {
+        utf16 += c;
+        utf16 += '\0';
+    }
+    for (const std::string& bytes : {demo, utf16}) {
+        Script script;
+        base::RecordingMessages messages;
+        ASSERT_TRUE(read_script_bytes(script, bytes, u"demo.ssa", ReadOptions{}, messages));
+        auto saved = serialize_script(script, messages);
+        ASSERT_TRUE(saved);
+        EXPECT_EQ(without_program_lines(file_lines(*saved)),
+                  without_program_lines(file_lines(bytes)));
+    }
+}
+
+TEST(SsaWriter, SettingsGoRightAfterTheAnchorAndSurviveASecondRoundTrip) {
+    test::TempDir dir;
+    const std::string demo = std::string(TESSARA_SOURCE_DIR) + "/samples/demo.ssa";
+    Script first;
+    base::RecordingMessages messages;
+    ASSERT_TRUE(load_script(first, demo, ReadOptions{}, messages));
+    const auto copy = dir.file("copy.ssa").string();
+    ASSERT_TRUE(save_script(first, copy, messages));
+    EXPECT_EQ(base::utf16_to_utf8(first.settings.source_path), copy);
+    EXPECT_TRUE(first.settings.settings_seen);
+
+    const std::string once = test::read_file(copy);
+    auto lines = file_lines(once);
+    auto anchor = std::find_if(lines.begin(), lines.end(), [](const std::u16string& l) {
+        return l.rfind(u"Format: Marked", 0) == 0;
+    });
+    ASSERT_NE(anchor, lines.end());
+    EXPECT_NE(anchor[1].find(u"TSRACONF: "), std::u16string::npos);
+    // The TSRAUSER line stands right before the Dialogue line it belongs to.
+    auto user = std::find_if(lines.begin(), lines.end(), [](const std::u16string& l) {
+        return l.find(u"TSRAUSER: POSX=360;SNAPX=1") != std::u16string::npos;
+    });
+    ASSERT_NE(user, lines.end());
+    EXPECT_EQ(user[0].substr(0, 40), u"Comment: Marked=0,0:00:16.00,0:00:16.50,");
+    EXPECT_NE(user[1].find(u"Oh the light"), std::u16string::npos);
+    EXPECT_NE(once.find("\r\n"), std::string::npos);
+    EXPECT_EQ(once.find("\n"), once.find("\r\n") + 1);
+
+    Script second;
+    ASSERT_TRUE(load_script(second, copy, ReadOptions{}, messages));
+    EXPECT_TRUE(messages.messages().empty()) << messages.texts().front();
+    auto twice = serialize_script(second, messages);
+    ASSERT_TRUE(twice);
+    EXPECT_EQ(*twice, once);
+}
+
+TEST(SsaWriter, UnicodeAndEightBitEncodingsAreKept) {
+    const std::string body =
+        "[V4 Styles]\r\nStyle: Default,Arial,20,16777215,0,0,0,0,0,1,2,0,2,10,10,10,0,0\r\n"
+        "[Events]\r\nFormat: Marked, Start, End, Style, Name, MarginL, MarginR, MarginV, "
+        "Effect, Text\r\n";
+    Script unicode;
+    base::RecordingMessages messages;
+    ASSERT_TRUE(read_script_bytes(
+        unicode,
+        test::utf16le_with_bom(body + "Dialogue: Marked=0,0:00:01.00,0:00:02.00,Default,,0,0,0,,"
+                                      "\xE2\x80\x9C\xE6\x97\xA5\xE2\x80\x9D\r\n"),
+        u"", ReadOptions{}, messages));
+    auto u = serialize_script(unicode, messages);
+    ASSERT_TRUE(u);
+    EXPECT_EQ(u->substr(0, 2), "\xFF\xFE");
+    EXPECT_NE(u->find(std::string("\x1C\x20\xE5\x65\x1D\x20\r\0\n\0", 10)), std::string::npos);
+
+    Script ansi;
+    ASSERT_TRUE(read_script_bytes(
+        ansi, body + "Dialogue: Marked=0,0:00:01.00,0:00:02.00,Default,,0,0,0,,It\x92s\r\n", u"",
+        ReadOptions{}, messages));
+    auto a = serialize_script(ansi, messages);
+    ASSERT_TRUE(a);
+    EXPECT_NE(a->find("It\x92s\r\n"), std::string::npos);
+
+    // A character the program put into an 8-bit line is stored with the code page when it can
+    // be, and refused (not cut to its low byte) when it cannot.
+    ansi.settings.output_file = u"\u201Cfilm\u201D.son";
+    a = serialize_script(ansi, messages);
+    ASSERT_TRUE(a);
+    EXPECT_NE(a->find("OutputFile=\x93"
+                      "film\x94.son"),
+              std::string::npos);
+    ansi.settings.output_file = u"\u65E5.son";
+    messages.clear();
+    EXPECT_FALSE(serialize_script(ansi, messages));
+    ASSERT_EQ(messages.messages().size(), 1u);
+    EXPECT_NE(messages.texts()[0].find("cannot be stored in an 8-bit script"), std::string::npos);
+}
+
+TEST(SsaWriter, DeletedLinesAreLeftOutAndAMissingFormatLineStillKeepsTheSettings) {
+    const std::string text =
+        "[V4 Styles]\r\nStyle: Default,Arial,20,16777215,0,0,0,0,0,1,2,0,2,10,10,10,0,0\r\n"
+        "[Events]\r\n"
+        "Comment: Marked=0,0:00:00.00,0:00:01.00,*Default,,0,0,0,,TSRACONF: ResX=640;Expected=1\r\n"
+        "Dialogue: Marked=0,0:00:01.00,0:00:02.00,Default,,0,0,0,,one\r\n"
+        "Dialogue: Marked=0,0:00:03.00,0:00:04.00,Default,,0,0,0,,two\r\n";
+    Script script;
+    base::RecordingMessages messages;
+    ASSERT_TRUE(read_script_bytes(script, text, u"", ReadOptions{}, messages));
+    ScriptLine* first = script.events()[0]->line;
+    first->kind = LineKind::Deleted;
+    first->text.clear();
+    auto saved = serialize_script(script, messages);
+    ASSERT_TRUE(saved);
+    auto lines = file_lines(*saved);
+    EXPECT_EQ(lines[2], u"[Events]");
+    EXPECT_NE(lines[3].find(u"TSRACONF: "), std::u16string::npos);
+    EXPECT_EQ(saved->find("one"), std::string::npos);
+    EXPECT_NE(saved->find("two"), std::string::npos);
+
+    Script again;
+    ASSERT_TRUE(read_script_bytes(again, *saved, u"", ReadOptions{}, messages));
+    EXPECT_EQ(again.settings.res_x, 640);
+}
+
+// A save that cannot complete leaves the file as it was and no temporary file behind.
+TEST(SsaWriter, FailedSavesLeaveTheOriginalUntouched) {
+    test::TempDir dir;
+    const std::string demo = test::read_file(std::string(TESSARA_SOURCE_DIR) + "/samples/demo.ssa");
+    const auto target = dir.file("film.ssa");
+    test::write_file(target, demo);
+    ::chmod(target.c_str(), 0640);
+
+    // A file-size limit below the script's size, in a child process.
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        Script script;
+        base::SilentMessages silent;
+        if (!load_script(script, target.string(), ReadOptions{}, silent))
+            ::_exit(3);
+        rlimit limit{512, 512};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        base::RecordingMessages messages;
+        bool ok = save_script(script, std::nullopt, messages);
+        bool right_message = messages.texts().size() == 2 &&
+                             messages.texts()[0] == "Error writing to " + target.string();
+        ::_exit(ok ? 1 : right_message ? 0 : 2);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(test::read_file(target), demo);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+
+    // A folder that does not exist, and a folder standing where the file should go.
+    Script script;
+    base::RecordingMessages messages;
+    ASSERT_TRUE(load_script(script, target.string(), ReadOptions{}, messages));
+    const auto nowhere = dir.file("missing/film.ssa").string();
+    EXPECT_FALSE(save_script(script, nowhere, messages));
+    EXPECT_EQ(messages.texts(), (std::vector<std::string>{"Error opening " + nowhere,
+                                                          base::system_error_text(ENOENT)}));
+    fs::create_directory(dir.file("taken.ssa"));
+    messages.clear();
+    EXPECT_FALSE(save_script(script, dir.file("taken.ssa").string(), messages));
+    EXPECT_EQ(messages.texts().at(0), "Error writing to " + dir.file("taken.ssa").string());
+    EXPECT_EQ(base::utf16_to_utf8(script.settings.source_path), target.string());
+
+    // A successful save keeps the file's permissions.
+    EXPECT_TRUE(save_script(script, std::nullopt, messages));
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+}  // namespace
+}  // namespace tessara::script
