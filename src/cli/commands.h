@@ -34,5 +34,7 @@ bool open_for_command(const std::string& path, const GlobalOptions& options, scr
                       CliMessages& messages);
 
 int run_info(const std::vector<std::string>& args, const GlobalOptions& options);
+int run_save(const std::vector<std::string>& args, const GlobalOptions& options);
+int run_tool(const std::vector<std::string>& args, const GlobalOptions& options);
 
 }  // namespace tessara::cli

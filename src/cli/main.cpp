@@ -23,6 +23,17 @@ Tessara turns SSA (Sub Station Alpha V4) subtitle scripts into DVD subpictures.
 Commands:
   info SCRIPT [--json]   summary of the script and its conversion settings;
                          --json lists settings, styles and events (with frames)
+  save SCRIPT [-o OUT]   write the script back (in place unless -o is given), with
+                         its settings block regenerated; the file is replaced only
+                         once the new one is completely written
+  tool snap SCRIPT [--fps RATE] [-o OUT]
+                         move every dialogue time to the start of its frame
+                         (RATE defaults to the script's input frame rate)
+  tool quotes SCRIPT [-o OUT]
+                         straight double quotes to typographic ones
+  tool unicode SCRIPT [-o OUT]
+                         convert an 8-bit script to Unicode (saved as UTF-16)
+  Tools that ask for confirmation do nothing without --yes.
 
 SCRIPT may also be an old ".tsraconf" settings file: its settings are read first,
 then the script it names.
@@ -115,6 +126,12 @@ int dispatch(std::vector<std::string> args) {
     rest.erase(rest.begin());
     if (command == "info") {
         return run_info(rest, options);
+    }
+    if (command == "save") {
+        return run_save(rest, options);
+    }
+    if (command == "tool") {
+        return run_tool(rest, options);
     }
     throw UsageError{"unknown command '" + command + "'"};
 }

@@ -444,35 +444,10 @@ std::u16string override_tags(const StyleOverride* prev, const StyleOverride* cur
     return tags;
 }
 
-// Run text as it must be written to scan back to the same text: characters the scanner would
-// take as escapes, blocks or word breaks are escaped. The filler run of an empty line (one space
-// ending a line) is written as it is where the scanner rebuilds it from the line break alone.
+// The filler run of an empty line (one space ending a line) is written as it is: the scanner
+// rebuilds it from the line break alone.
 std::u16string escape_run_text(std::u16string_view text, bool filler) {
-    if (filler) {
-        return std::u16string(text);
-    }
-    std::u16string out;
-    out.reserve(text.size());
-    for (char16_t c : text) {
-        switch (c) {
-            case u'\\':
-                out += u"\\\\";
-                break;
-            case u'{':
-                out += u"\\{";
-                break;
-            case u' ':
-                out += u"\\h";
-                break;
-            case u'\t':
-                out += u"\\t";
-                break;
-            default:
-                out += c;
-                break;
-        }
-    }
-    return out;
+    return filler ? std::u16string(text) : escape_word(text);
 }
 
 }  // namespace
@@ -499,6 +474,31 @@ std::optional<StyleOverride> parse_override_block(std::u16string_view block,
 ScannedText scan_event_text(std::u16string_view text, const ScanOptions& options,
                             std::optional<StyleOverride>& event_override) {
     return Scanner(options, event_override).run(text);
+}
+
+std::u16string escape_word(std::u16string_view chars) {
+    std::u16string out;
+    out.reserve(chars.size());
+    for (char16_t c : chars) {
+        switch (c) {
+            case u'\\':
+                out += u"\\\\";
+                break;
+            case u'{':
+                out += u"\\{";
+                break;
+            case u' ':
+                out += u"\\h";
+                break;
+            case u'\t':
+                out += u"\\t";
+                break;
+            default:
+                out += c;
+                break;
+        }
+    }
+    return out;
 }
 
 std::u16string serialize_runs(const std::optional<StyleOverride>& event_override,

@@ -65,6 +65,10 @@ std::optional<StyleOverride> parse_override_block(std::u16string_view block,
                                                   const std::optional<StyleOverride>& current,
                                                   std::optional<StyleOverride>& event_override);
 
+// Run characters written so that the scanner reads them back as one word: '\\' as "\\\\", '{' as
+// "\\{", a blank as "\\h", a tab as "\\t".
+std::u16string escape_word(std::u16string_view chars);
+
 // Writes runs back as SSA text with the override tags each run changes.
 std::u16string serialize_runs(const std::optional<StyleOverride>& event_override,
                               const std::vector<CSubSegment>& runs);

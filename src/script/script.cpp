@@ -24,15 +24,13 @@ StyleFormat StyleFormat::identity() {
     return f;
 }
 
-StyleFormat StyleFormat::from_format_line(std::u16string_view value) {
-    StyleFormat f;
-    f.column.fill(-1);
-    int32_t n = 0;
+std::vector<std::u16string_view> split_style_columns(std::u16string_view value) {
+    std::vector<std::u16string_view> pieces;
     size_t pos = 0;
-    // Consecutive commas count as one separator.
     while (pos < value.size()) {
-        while (pos < value.size() && value[pos] == u',')
+        while (pos < value.size() && value[pos] == u',') {
             ++pos;
+        }
         if (pos >= value.size()) {
             break;
         }
@@ -40,14 +38,22 @@ StyleFormat StyleFormat::from_format_line(std::u16string_view value) {
         if (end == std::u16string_view::npos) {
             end = value.size();
         }
-        auto piece = base::trim_spaces(value.substr(pos, end - pos));
+        pieces.push_back(base::trim_spaces(value.substr(pos, end - pos)));
+        pos = end;
+    }
+    return pieces;
+}
+
+StyleFormat StyleFormat::from_format_line(std::u16string_view value) {
+    StyleFormat f;
+    f.column.fill(-1);
+    const auto pieces = split_style_columns(value);
+    for (size_t n = 0; n < pieces.size(); ++n) {
         for (int i = 0; i < kFieldCount; ++i) {
-            if (piece == field_names()[i]) {
-                f.column[i] = n;
+            if (pieces[n] == field_names()[i]) {
+                f.column[i] = static_cast<int32_t>(n);
             }
         }
-        ++n;
-        pos = end;
     }
     return f;
 }
@@ -115,6 +121,34 @@ std::unique_ptr<DialogueEvent> Script::take_event(size_t index) {
     auto ev = std::move(m_events.at(index));
     m_events.erase(m_events.begin() + static_cast<std::ptrdiff_t>(index));
     return ev;
+}
+
+DialogueEvent& Script::insert_event(size_t index, std::unique_ptr<DialogueEvent> event) {
+    index = std::min(index, m_events.size());
+    auto it =
+        m_events.insert(m_events.begin() + static_cast<std::ptrdiff_t>(index), std::move(event));
+    return **it;
+}
+
+size_t Script::event_index(const DialogueEvent& event) const {
+    for (size_t i = 0; i < m_events.size(); ++i) {
+        if (m_events[i].get() == &event) {
+            return i;
+        }
+    }
+    return static_cast<size_t>(-1);
+}
+
+ScriptLine& Script::insert_line(size_t index, LineKind kind, std::u16string text) {
+    index = std::min(index, m_lines.size());
+    if (m_lines.size() == m_lines.capacity()) {
+        m_lines.reserve(m_lines.size() + 256);
+    }
+    auto line = std::make_unique<ScriptLine>();
+    line->kind = kind;
+    line->text = std::move(text);
+    auto it = m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(index), std::move(line));
+    return **it;
 }
 
 void Script::bind_event(DialogueEvent& ev) {

@@ -81,6 +81,10 @@ struct StyleFormat {
     static StyleFormat from_format_line(std::u16string_view value);
 };
 
+// The values of a style section line (Format or Style) as the program splits them: at commas,
+// consecutive commas counting as one, each value trimmed of spaces. Views into `value`.
+std::vector<std::u16string_view> split_style_columns(std::u16string_view value);
+
 // The document: one SSA V4 script with its settings. Every line of the file is kept so that
 // saving reproduces it; the program's own comment lines are regenerated instead.
 class Script {
@@ -121,6 +125,12 @@ class Script {
     void set_style_format(StyleFormat format) { m_style_format = format; }
     // Removes an event from the list (its line is left to the caller).
     std::unique_ptr<DialogueEvent> take_event(size_t index);
+    // Inserts an event before `index` (at the end when index is the list's size).
+    DialogueEvent& insert_event(size_t index, std::unique_ptr<DialogueEvent> event);
+    // Position of the event in the list, or npos.
+    size_t event_index(const DialogueEvent& event) const;
+    // Inserts a kept line before `index` (at the end when index is the number of lines).
+    ScriptLine& insert_line(size_t index, LineKind kind, std::u16string text);
 
     // Binds every event to its style (the default style when its name matches none) and fills
     // the runs' colours.

@@ -121,6 +121,31 @@ std::optional<int64_t> parse_int64_exact(std::u16string_view s) {
     return static_cast<int64_t>(negative ? 0 - v : v);
 }
 
+// Reads "text," at pos (after blanks): a plain time directly followed by a comma.
+std::optional<ScriptTime> time_field(std::u16string_view v, size_t& pos) {
+    while (pos < v.size() && is_blank(v[pos]))
+        ++pos;
+    auto t = parse_script_time(v.substr(pos), false, false);
+    if (!t || pos + t->end >= v.size() || v[pos + t->end] != u',') {
+        return std::nullopt;
+    }
+    pos += t->end + 1;
+    return t->time;
+}
+
+// Reads the characters up to the next comma (after blanks); nothing when there is no comma.
+std::optional<std::u16string_view> text_field(std::u16string_view v, size_t& pos) {
+    while (pos < v.size() && is_blank(v[pos]))
+        ++pos;
+    size_t comma = v.find(u',', pos);
+    if (comma == std::u16string_view::npos) {
+        return std::nullopt;
+    }
+    auto out = v.substr(pos, comma - pos);
+    pos = comma + 1;
+    return out;
+}
+
 class Reader {
   public:
     Reader(Script& script, const ReadOptions& options, base::Messages& messages)
@@ -284,20 +309,7 @@ void Reader::parse_style(ScriptLine& line, std::u16string_view value) {
     }
     const StyleFormat& format = *m_script.style_format();
 
-    // Pieces split at commas, consecutive commas counting as one.
-    std::vector<std::u16string_view> pieces;
-    size_t pos = 0;
-    while (pos < value.size()) {
-        while (pos < value.size() && value[pos] == u',')
-            ++pos;
-        if (pos >= value.size())
-            break;
-        size_t end = value.find(u',', pos);
-        if (end == std::u16string_view::npos)
-            end = value.size();
-        pieces.push_back(trim_spaces(value.substr(pos, end - pos)));
-        pos = end;
-    }
+    const std::vector<std::u16string_view> pieces = split_style_columns(value);
     auto field = [&](StyleFormat::Field f) -> std::optional<std::u16string_view> {
         int32_t col = format.column[f];
         if (col < 0 || static_cast<size_t>(col) >= pieces.size() || pieces[col].empty()) {
@@ -394,90 +406,22 @@ void Reader::parse_style(ScriptLine& line, std::u16string_view value) {
     line.style = &m_script.append_style(std::move(style));
 }
 
-// Reads "text," at pos (after blanks): a plain time directly followed by a comma.
-std::optional<ScriptTime> time_field(std::u16string_view v, size_t& pos) {
-    while (pos < v.size() && is_blank(v[pos]))
-        ++pos;
-    auto t = parse_script_time(v.substr(pos), false, false);
-    if (!t || pos + t->end >= v.size() || v[pos + t->end] != u',') {
-        return std::nullopt;
-    }
-    pos += t->end + 1;
-    return t->time;
-}
-
-// Reads the characters up to the next comma (after blanks); nothing when there is no comma.
-std::optional<std::u16string_view> text_field(std::u16string_view v, size_t& pos) {
-    while (pos < v.size() && is_blank(v[pos]))
-        ++pos;
-    size_t comma = v.find(u',', pos);
-    if (comma == std::u16string_view::npos) {
-        return std::nullopt;
-    }
-    auto out = v.substr(pos, comma - pos);
-    pos = comma + 1;
-    return out;
-}
-
 bool Reader::parse_dialogue(ScriptLine& line, std::u16string_view value) {
-    auto reject = [&] {
+    std::optional<ParsedDialogue> parsed = parse_dialogue_value(value, m_script.scan_options());
+    if (!parsed) {
         m_pending_override.reset();
         return false;
-    };
+    }
     auto ev = std::make_unique<DialogueEvent>();
-    size_t pos = value.find(u',');
-    if (pos == std::u16string_view::npos) {
-        return reject();
-    }
-    ++pos;
-    auto start = time_field(value, pos);
-    if (!start)
-        return reject();
-    auto end = time_field(value, pos);
-    if (!end || start->value >= end->value)
-        return reject();
-    ev->start = *start;
-    ev->end = *end;
-    auto style = text_field(value, pos);
-    auto actor = style ? text_field(value, pos) : std::nullopt;
-    if (!style || !actor)
-        return reject();
-    if (!style->empty() && style->front() == u'*')
-        style->remove_prefix(1);
-    ev->style_name = std::u16string(*style);
-    ev->actor = std::u16string(*actor);
-
-    std::optional<int32_t>* margin_slots[3] = {nullptr, nullptr, nullptr};
-    StyleOverride margins;
-    margin_slots[0] = &margins.margin_left;
-    margin_slots[1] = &margins.margin_right;
-    margin_slots[2] = &margins.margin_vertical;
-    bool any_margin = false;
-    for (auto* slot : margin_slots) {
-        auto text = text_field(value, pos);
-        if (!text)
-            return reject();
-        auto v = base::parse_int_exact(*text);
-        if (!v)
-            return reject();
-        if (*v != 0) {
-            *slot = *v;
-            any_margin = true;
-        }
-    }
-    if (any_margin) {
-        ev->margin_override = margins;
-    }
-    size_t effect_end = value.find(u',', pos);
-    if (effect_end == std::u16string_view::npos)
-        return reject();
-    std::u16string_view text = value.substr(effect_end + 1);
-
-    ScannedText scanned = scan_event_text(text, m_script.scan_options(), ev->margin_override);
-    ev->runs = std::move(scanned.runs);
-    ev->plain_text = std::move(scanned.plain_text);
-    ev->absolute = scanned.absolute;
-    ev->blink_period = scanned.blink_period;
+    ev->start = parsed->start;
+    ev->end = parsed->end;
+    ev->style_name = std::move(parsed->style_name);
+    ev->actor = std::move(parsed->actor);
+    ev->margin_override = std::move(parsed->margin_override);
+    ev->runs = std::move(parsed->text.runs);
+    ev->plain_text = std::move(parsed->text.plain_text);
+    ev->absolute = parsed->text.absolute;
+    ev->blink_period = parsed->text.blink_period;
     ev->user_override = std::move(m_pending_override);
     m_pending_override.reset();
     ev->line = &line;
@@ -559,6 +503,63 @@ bool treat_n_preference(const ReadOptions& options) {
 }
 
 }  // namespace
+
+std::u16string_view line_value(std::u16string_view line) {
+    size_t colon = line.find(u':');
+    return colon == std::u16string_view::npos ? std::u16string_view()
+                                              : trim_spaces(line.substr(colon + 1));
+}
+
+std::optional<ParsedDialogue> parse_dialogue_value(std::u16string_view value,
+                                                   const ScanOptions& options) {
+    ParsedDialogue out;
+    size_t pos = value.find(u',');
+    if (pos == std::u16string_view::npos) {
+        return std::nullopt;
+    }
+    ++pos;
+    auto start = time_field(value, pos);
+    if (!start)
+        return std::nullopt;
+    auto end = time_field(value, pos);
+    if (!end || start->value >= end->value)
+        return std::nullopt;
+    out.start = *start;
+    out.end = *end;
+    auto style = text_field(value, pos);
+    auto actor = style ? text_field(value, pos) : std::nullopt;
+    if (!style || !actor)
+        return std::nullopt;
+    if (!style->empty() && style->front() == u'*')
+        style->remove_prefix(1);
+    out.style_name = std::u16string(*style);
+    out.actor = std::u16string(*actor);
+
+    StyleOverride margins;
+    std::optional<int32_t>* margin_slots[3] = {&margins.margin_left, &margins.margin_right,
+                                               &margins.margin_vertical};
+    bool any_margin = false;
+    for (auto* slot : margin_slots) {
+        auto text = text_field(value, pos);
+        if (!text)
+            return std::nullopt;
+        auto v = base::parse_int_exact(*text);
+        if (!v)
+            return std::nullopt;
+        if (*v != 0) {
+            *slot = *v;
+            any_margin = true;
+        }
+    }
+    if (any_margin) {
+        out.margin_override = margins;
+    }
+    size_t effect_end = value.find(u',', pos);
+    if (effect_end == std::u16string_view::npos)
+        return std::nullopt;
+    out.text = scan_event_text(value.substr(effect_end + 1), options, out.margin_override);
+    return out;
+}
 
 bool read_script_bytes(Script& script, std::string_view bytes, std::u16string_view source_path,
                        const ReadOptions& options, base::Messages& messages) {

@@ -4,6 +4,10 @@
 #include <string>
 #include <string_view>
 
+#include "script/event_text.h"
+#include "script/style_override.h"
+#include "script/timecode.h"
+
 namespace tessara::base {
 class Messages;
 class Preferences;
@@ -30,6 +34,26 @@ struct ReadOptions {
     // Per-user preferences ("Files": "Treat \n as \N", "HonorPalette"); none means defaults.
     const base::Preferences* preferences = nullptr;
 };
+
+// What one Dialogue line holds, read with the reader's rules.
+struct ParsedDialogue {
+    ScriptTime start;
+    ScriptTime end;
+    std::u16string style_name;  // without a leading '*'
+    std::u16string actor;
+    // The line's non-zero MarginL/R/V, and the alignment of an \a tag in its text.
+    std::optional<StyleOverride> margin_override;
+    ScannedText text;
+};
+
+// Parses the value of a Dialogue line (the text after its first ':', trimmed of spaces) and
+// scans its Text field. Nothing when the reader would reject the line: too few fields, a bad
+// time, start not before end, or a margin that is not an integer.
+std::optional<ParsedDialogue> parse_dialogue_value(std::u16string_view value,
+                                                   const ScanOptions& options);
+
+// The value of a kept line: the text after its first ':', trimmed of spaces; empty without ':'.
+std::u16string_view line_value(std::u16string_view line);
 
 // Loads a script file. With a path the script (and its settings) is reset first and the path
 // becomes the source path; without one the source path already in the settings is read again

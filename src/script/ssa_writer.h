@@ -11,8 +11,8 @@ namespace tessara::script {
 
 class Script;
 
-extern const char* const kSaveOpenErrorFormat;   // "Error opening %s"
-extern const char* const kSaveWriteErrorFormat;  // "Error writing to %s"
+extern const char* const kSaveOpenErrorFormat;    // "Error opening %s"
+extern const char* const kSaveWriteErrorFormat;   // "Error writing to %s"
 extern const char* const kUnencodableLineFormat;  // one %d: the line number
 
 // The bytes of the saved script: every kept line in order (deleted lines left out) with CR LF
@@ -26,7 +26,6 @@ std::optional<std::string> serialize_script(const Script& script, base::Messages
 // only once the new content is completely on disk; on any failure the old file is untouched
 // and the message is reported. On success the path becomes the source path and the
 // settings-seen flag is set.
-bool save_script(Script& script, const std::optional<std::string>& path,
-                 base::Messages& messages);
+bool save_script(Script& script, const std::optional<std::string>& path, base::Messages& messages);
 
 }  // namespace tessara::script

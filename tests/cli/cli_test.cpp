@@ -95,3 +95,75 @@ TEST(Cli, HelpDescribesTheCommands) {
 
 }  // namespace
 }  // namespace tessara::test
+
+namespace tessara::test {
+namespace {
+
+// A small 8-bit script with straight quotes and times between frames.
+const char* const kToolScript =
+    "[Script Info]\r\nScriptType: v4.00\r\n\r\n[V4 Styles]\r\n"
+    "Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, TertiaryColour, "
+    "BackColour, Bold, Italic, BorderStyle, Outline, Shadow, Alignment, MarginL, MarginR, "
+    "MarginV, AlphaLevel, Encoding\r\n"
+    "Style: Default,Arial,20,16777215,0,0,0,0,0,1,2,0,2,10,10,10,0,0\r\n\r\n[Events]\r\n"
+    "Format: Marked, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\r\n"
+    "Dialogue: Marked=0,0:00:00.05,0:00:01.02,Default,,0000,0000,0000,,He said \"caf\xE9\"\r\n";
+
+TEST(Cli, SaveWritesACopyOrInPlaceWithTheChangedSettings) {
+    TempDir dir;
+    write_file(dir.file("a.ssa"), kToolScript);
+    const std::string a = "'" + dir.file("a.ssa").string() + "'";
+    const std::string b = "'" + dir.file("b.ssa").string() + "'";
+    auto r = run("save " + a + " -o " + b);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir.file("a.ssa")), kToolScript);
+    const std::string copy = read_file(dir.file("b.ssa"));
+    EXPECT_NE(copy.find("TSRACONF: "), std::string::npos);
+    EXPECT_NE(copy.find("He said \"caf\xE9\"\r\n"), std::string::npos);
+
+    r = run("--set ResX=640 save " + a);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(read_file(dir.file("a.ssa")).find("ResX=640"), std::string::npos);
+
+    r = run("save " + a + " -o '" + dir.file("none/c.ssa").string() + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("error: Error opening "), std::string::npos) << r.err;
+}
+
+TEST(Cli, ToolsThatAskDoNothingWithoutYes) {
+    TempDir dir;
+    write_file(dir.file("a.ssa"), kToolScript);
+    const std::string a = "'" + dir.file("a.ssa").string() + "'";
+    auto r = run("tool unicode " + a);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("This operation cannot be undone. Are you sure?"), std::string::npos);
+    EXPECT_EQ(read_file(dir.file("a.ssa")), kToolScript);
+
+    r = run("--yes tool unicode " + a);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string converted = read_file(dir.file("a.ssa"));
+    EXPECT_EQ(converted.substr(0, 2), "\xFF\xFE");
+    EXPECT_NE(converted.find(std::string("c\0a\0f\0\xE9\0", 8)), std::string::npos);
+
+    r = run("tool quotes " + a);
+    EXPECT_EQ(r.status, 1);
+    r = run("--yes tool quotes " + a);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(read_file(dir.file("a.ssa")).find(std::string("\x1C\x20", 2)), std::string::npos);
+}
+
+TEST(Cli, SnapMovesTimesToFrameStarts) {
+    TempDir dir;
+    write_file(dir.file("a.ssa"), kToolScript);
+    const std::string a = "'" + dir.file("a.ssa").string() + "'";
+    EXPECT_EQ(run("tool snap " + a).status, 1);  // no rate given and none in the script
+    auto r = run("tool snap " + a + " --fps 25");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(read_file(dir.file("a.ssa")).find("Marked=0,0:00:00.08,0:00:01.04,"),
+              std::string::npos);
+    EXPECT_EQ(run("tool snap " + a + " --fps 0").status, 1);
+    EXPECT_EQ(run("tool bogus " + a).status, 2);
+}
+
+}  // namespace
+}  // namespace tessara::test

@@ -1,0 +1,115 @@
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include "base/text.h"
+#include "cli/cli_messages.h"
+#include "cli/commands.h"
+#include "script/script.h"
+#include "script/script_tools.h"
+#include "script/ssa_writer.h"
+
+namespace tessara::cli {
+
+namespace {
+
+struct ScriptArgs {
+    std::string path;
+    std::optional<std::string> output;
+    std::optional<std::string> fps;
+};
+
+ScriptArgs parse_script_args(const std::vector<std::string>& args, const char* command,
+                             bool takes_fps) {
+    ScriptArgs out;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= args.size()) {
+                throw UsageError{std::string(command) + ": " + a + " needs a value"};
+            }
+            return args[++i];
+        };
+        if (a == "-o" || a == "--output") {
+            out.output = value();
+        } else if (takes_fps && a == "--fps") {
+            out.fps = value();
+        } else if (!a.empty() && a[0] == '-') {
+            throw UsageError{std::string(command) + ": unknown option " + a};
+        } else if (out.path.empty()) {
+            out.path = a;
+        } else {
+            throw UsageError{std::string(command) + " takes one SCRIPT"};
+        }
+    }
+    if (out.path.empty()) {
+        throw UsageError{std::string(command) + " needs a SCRIPT"};
+    }
+    return out;
+}
+
+int save(script::Script& script, const std::optional<std::string>& output, CliMessages& messages) {
+    if (!script::save_script(script, output, messages)) {
+        return kExitFailed;
+    }
+    std::cout << "saved " << base::utf16_to_utf8(script.settings.source_path) << '\n';
+    return kExitOk;
+}
+
+}  // namespace
+
+int run_save(const std::vector<std::string>& args, const GlobalOptions& options) {
+    ScriptArgs a = parse_script_args(args, "save", false);
+    CliMessages messages(options.yes);
+    script::Script script;
+    if (!open_for_command(a.path, options, script, messages)) {
+        return kExitFailed;
+    }
+    return save(script, a.output, messages);
+}
+
+int run_tool(const std::vector<std::string>& args, const GlobalOptions& options) {
+    if (args.empty()) {
+        throw UsageError{"tool needs one of snap, quotes, unicode"};
+    }
+    const std::string tool = args.front();
+    if (tool != "snap" && tool != "quotes" && tool != "unicode") {
+        throw UsageError{"unknown tool '" + tool + "' (snap, quotes, unicode)"};
+    }
+    ScriptArgs a = parse_script_args(std::vector<std::string>(args.begin() + 1, args.end()), "tool",
+                                     tool == "snap");
+    CliMessages messages(options.yes);
+    script::Script script;
+    if (!open_for_command(a.path, options, script, messages)) {
+        return kExitFailed;
+    }
+    script::ToolOutcome outcome;
+    if (tool == "snap") {
+        // The rate starts as the script's input frame rate, as the dialog's field does.
+        std::u16string rate =
+            a.fps ? base::utf8_to_utf16(*a.fps) : script.settings.timing.fps_in_text;
+        outcome = script::snap_times(script, rate, messages);
+    } else if (tool == "quotes") {
+        outcome = script::straight_to_typographic_quotes(script, messages);
+    } else {
+        outcome = script::convert_to_unicode(script, messages);
+    }
+    switch (outcome) {
+        case script::ToolOutcome::Failed:
+            return kExitFailed;
+        case script::ToolOutcome::Cancelled:
+            std::cerr << "nothing was changed\n";
+            return kExitFailed;
+        case script::ToolOutcome::Unchanged:
+            if (options.sets.empty()) {
+                std::cerr << "nothing to change; the script was not written\n";
+                return kExitOk;
+            }
+            [[fallthrough]];
+        case script::ToolOutcome::Changed:
+            break;
+    }
+    return save(script, a.output, messages);
+}
+
+}  // namespace tessara::cli
