@@ -36,5 +36,6 @@ bool open_for_command(const std::string& path, const GlobalOptions& options, scr
 int run_info(const std::vector<std::string>& args, const GlobalOptions& options);
 int run_save(const std::vector<std::string>& args, const GlobalOptions& options);
 int run_tool(const std::vector<std::string>& args, const GlobalOptions& options);
+int run_render(const std::vector<std::string>& args, const GlobalOptions& options);
 
 }  // namespace tessara::cli

@@ -34,6 +34,10 @@ Commands:
   tool unicode SCRIPT [-o OUT]
                          convert an 8-bit script to Unicode (saved as UTF-16)
   Tools that ask for confirmation do nothing without --yes.
+  render SCRIPT --event N -o OUT.png [--scale K]
+                         draw event N (numbered from 0) as it would look shown
+                         alone, in its colours over the BackColor setting, as a
+                         PNG; --scale enlarges it K times (1-16)
 
 SCRIPT may also be an old ".tsraconf" settings file: its settings are read first,
 then the script it names.
@@ -132,6 +136,9 @@ int dispatch(std::vector<std::string> args) {
     }
     if (command == "tool") {
         return run_tool(rest, options);
+    }
+    if (command == "render") {
+        return run_render(rest, options);
     }
     throw UsageError{"unknown command '" + command + "'"};
 }

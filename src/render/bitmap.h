@@ -9,7 +9,7 @@ namespace tessara::render {
 // An owning two-dimensional array of pixels, row-major, top row first, no row padding.
 template <typename T>
 class Bitmap {
-public:
+  public:
     Bitmap() = default;
     Bitmap(int32_t width, int32_t height, T fill)
         : m_width(width < 0 ? 0 : width),
@@ -37,7 +37,7 @@ public:
     std::vector<T>& data() { return m_data; }
     const std::vector<T>& data() const { return m_data; }
 
-private:
+  private:
     size_t index(int32_t x, int32_t y) const {
         return static_cast<size_t>(y) * static_cast<size_t>(m_width) + static_cast<size_t>(x);
     }

@@ -17,13 +17,13 @@ namespace tessara::render {
 
 // What a font is created from; mirrors a logical font description.
 struct FontRequest {
-    std::u16string face;        // family name; at most 31 characters are used
-    int32_t height = 0;         // logical units; negative: the em height (character height)
-    int32_t width = 0;          // average character width in logical units; 0: natural width
-    bool bold = false;          // weight 700 instead of 400
+    std::u16string face;  // family name; at most 31 characters are used
+    int32_t height = 0;   // logical units; negative: the em height (character height)
+    int32_t width = 0;    // average character width in logical units; 0: natural width
+    bool bold = false;    // weight 700 instead of 400
     bool italic = false;
-    int32_t charset = 0;        // character set number (0-255), a hint for choosing the face
-    bool antialias = true;      // grey edges; off gives pure black-and-white glyphs
+    int32_t charset = 0;           // character set number (0-255), a hint for choosing the face
+    bool antialias = true;         // grey edges; off gives pure black-and-white glyphs
     int32_t units_per_pixel = 16;  // 16 (1/16 px) or 1 (whole pixels)
 };
 
@@ -43,21 +43,31 @@ struct TextExtent {
     int32_t height = 0;  // logical units: the font's ascent plus descent
 };
 
+// How far a glyph is drawn from its pen position (logical units; y upwards). Shaping moves
+// marks this way onto their base letters.
+struct GlyphOffset {
+    int32_t x = 0;
+    int32_t y = 0;
+};
+
 // Glyphs of one run of text in visual order with where each goes.
 struct GlyphPlacement {
     std::vector<uint32_t> glyphs;    // font glyph indices
     std::vector<int32_t> advances;   // logical units, one per glyph
     std::vector<uint32_t> clusters;  // index in the text of each glyph's first character
     TextExtent extent;               // sum of the advances, and the font's height
+    // One per glyph, or empty when no glyph is displaced. Advances alone give the pen positions;
+    // the offsets only move where each glyph is drawn.
+    std::vector<GlyphOffset> offsets;
 };
 
 // One created font. Owned by the FontCache; not shared between threads.
 class Font {
-public:
+  public:
     virtual ~Font() = default;
 
-    virtual int32_t ascent() const = 0;   // logical units, above the baseline
-    virtual int32_t descent() const = 0;  // logical units, below the baseline
+    virtual int32_t ascent() const = 0;              // logical units, above the baseline
+    virtual int32_t descent() const = 0;             // logical units, below the baseline
     virtual int32_t average_char_width() const = 0;  // logical units
     // Pairs the font asks to be kerned when the layout applies kerning itself. Fonts whose
     // kerning is applied by shaping (see place) report none, so it is never applied twice.
@@ -81,7 +91,7 @@ public:
 
 // Creates fonts from requests.
 class FontEngine {
-public:
+  public:
     virtual ~FontEngine() = default;
 
     // Nothing when the face resolves to no font file at all or the file cannot be used.
