@@ -91,3 +91,54 @@ TEST(PixelClasses, OnlyTheBoxColumnsAreRead) {
 
 }  // namespace
 }  // namespace tessara::render
+
+namespace tessara::render {
+namespace {
+
+// The outline by its definition, one marked cell at a time.
+ClassMap reference(const GreyMap& grey, const ClassifyParams& p) {
+    ClassMap face(grey.width(), grey.height(), kBackground);
+    for (int32_t y = 0; y < grey.height(); ++y)
+        for (int32_t x = 0; x < grey.width(); ++x)
+            face.at(x, y) = grey.at(x, y) < p.face_threshold ? p.text_class
+                            : grey.at(x, y) < p.aa_threshold ? p.antialias_class
+                                                             : kBackground;
+    ClassMap out = face;
+    const int32_t n = p.outline_size, d = 2 * n + 1;
+    auto shape = outline_shape(n);
+    for (int32_t y = 0; y < grey.height(); ++y)
+        for (int32_t x = 0; x < grey.width(); ++x) {
+            if (face.at(x, y) != kBackground)
+                continue;
+            for (int32_t r = 0; r < d; ++r)
+                for (int32_t c = 0; c < d; ++c)
+                    if (shape[r * d + c] == '*' &&
+                        face.get(x + c - n, y + r - n, uint8_t{255}) == p.text_class)
+                        out.at(x, y) = p.outline_class;
+        }
+    return out;
+}
+
+TEST(PixelClasses, OutlineMatchesItsDefinitionOnRandomGlyphs) {
+    uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1103515245 + 12345, (seed >> 16) & 0x7FFF; };
+    for (int round = 0; round < 40; ++round) {
+        const int32_t w = 1 + static_cast<int32_t>(next() % 30);
+        const int32_t h = 1 + static_cast<int32_t>(next() % 20);
+        GreyMap g(w, h, 255);
+        for (auto& v : g.data())
+            v = next() % 4 == 0 ? static_cast<uint8_t>(next() % 256) : 255;
+        for (int32_t n = 1; n <= 4; ++n) {
+            ClassifyParams p;
+            p.outline_size = n;
+            p.text_class = 2;
+            p.antialias_class = round % 2 == 0 ? 0 : 2;
+            p.outline_class = 1;
+            ASSERT_EQ(classify_and_outline(g, w, h, p).data(), reference(g, p).data())
+                << "round " << round << " size " << n;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tessara::render
