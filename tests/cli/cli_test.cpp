@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -163,6 +164,40 @@ TEST(Cli, SnapMovesTimesToFrameStarts) {
               std::string::npos);
     EXPECT_EQ(run("tool snap " + a + " --fps 0").status, 1);
     EXPECT_EQ(run("tool bogus " + a).status, 2);
+}
+
+}  // namespace
+}  // namespace tessara::test
+
+namespace tessara::test {
+namespace {
+
+uint32_t be32(const std::string& s, size_t at) {
+    return (static_cast<uint32_t>(static_cast<unsigned char>(s[at])) << 24) |
+           (static_cast<uint32_t>(static_cast<unsigned char>(s[at + 1])) << 16) |
+           (static_cast<uint32_t>(static_cast<unsigned char>(s[at + 2])) << 8) |
+           static_cast<uint32_t>(static_cast<unsigned char>(s[at + 3]));
+}
+
+TEST(Cli, RenderDrawsOneEventAsAPng) {
+    TempDir dir;
+    const std::string png = dir.file("ev.png").string();
+    auto r = run("render " + demo() + " --event 2 -o '" + png + "' --scale 2");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string bytes = read_file(png);
+    ASSERT_GT(bytes.size(), 33u);
+    EXPECT_EQ(bytes.substr(0, 8), "\x89PNG\r\n\x1A\n");
+    // "event 2: W x H pixels, 3 lines -> ..." and the PNG is twice that size.
+    unsigned w = 0, h = 0, lines = 0;
+    ASSERT_EQ(std::sscanf(r.out.c_str(), "event 2: %u x %u pixels, %u lines", &w, &h, &lines), 3)
+        << r.out;
+    EXPECT_EQ(lines, 3u);  // a hard break, then a second line too long for the frame
+    EXPECT_EQ(be32(bytes, 16), 2 * w);
+    EXPECT_EQ(be32(bytes, 20), 2 * h);
+
+    EXPECT_EQ(run("render " + demo() + " --event 99 -o '" + png + "'").status, 1);
+    EXPECT_EQ(run("render " + demo() + " -o '" + png + "'").status, 2);
+    EXPECT_EQ(run("render " + demo() + " --event 1 -o '" + png + "' --scale 0").status, 2);
 }
 
 }  // namespace
