@@ -22,6 +22,10 @@ struct CSubSegment {
     Colour text_colour = 0;
     Colour antialias_colour = 0;
     Colour outline_colour = 0;
+    // Colours the subpicture assigns to the run (the colours it is drawn with).
+    Colour assigned_text = 0;
+    Colour assigned_antialias = 0;
+    Colour assigned_outline = 0;
     // Colour slots 0-2 the subpicture assigns to the run's classes; 3 is none.
     uint8_t text_class = 3;
     uint8_t antialias_class = 3;
