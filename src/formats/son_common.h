@@ -1,0 +1,25 @@
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "formats/palette.h"
+#include "formats/script_writer.h"
+
+// Pieces the DVD Maestro and Scenarist scripts have in common.
+namespace tessara::formats {
+
+// The TV_Type and Tape_Type lines, and with drop frame the Base_Time line.
+void put_tv_lines(std::string& out, const ConversionSettings& settings, std::string_view base_time);
+
+// The commented palette listing, entries numbered from `first_number`.
+void put_palette_comments(std::string& out, const PaletteView& palette, int first_number);
+
+// The "Contrast\t(k0 k1 k2 k3)" line.
+void put_contrast_line(std::string& out, const std::array<int32_t, kClassCount>& contrast);
+
+// The user's fixed colour keys by pixel class: emphasis 1, emphasis 2, pattern, background.
+std::array<Colour, kClassCount> fixed_color_keys(const ConversionSettings& settings);
+
+}  // namespace tessara::formats
