@@ -15,11 +15,14 @@ class Progress;
 }  // namespace tessara::base
 namespace tessara::script {
 class Script;
+struct ConversionSettings;
 struct DialogueEvent;
 }  // namespace tessara::script
 
 // Frame-exact subtitles and the subpictures cut from them.
 namespace tessara::timeline {
+
+struct BuildContext;
 
 // One subtitle of the timeline: an event with its frames at FPS out.
 struct TimedSubtitle {
@@ -48,6 +51,10 @@ struct SubpictureMember {
     std::unique_ptr<render::RenderedSubtitle> rendered;  // none until rendered
     int32_t index = 0;                                   // of the TimedSubtitle in the timeline
     int32_t content_stamp = 0;  // the event's change counter when it was rendered
+    int32_t style_stamp = 0;    // the id of the event's style when it was rendered
+    // The text, anti-alias and outline class of every run when it was rendered: the classes
+    // decide which pixels are drawn at all, so a rendering made with other classes is stale.
+    std::vector<uint8_t> class_stamp;
     // Top-left of the box as placement decided (output pixels); unset until placed.
     int32_t x = kUnsetPosition;
     int32_t y = kUnsetPosition;
@@ -66,34 +73,70 @@ struct Subpicture {
 int64_t next_change_id();
 
 // Timed subtitles and the subpictures built over them. Indices of subtitles stay stable until
-// the timeline is cleared.
+// the timeline is cleared. The timeline never owns the events: they must outlive it, or it must
+// be cleared before they go.
 class Timeline {
   public:
+    // Deletes the subpictures (and their renderings) and every subtitle.
     void clear();
 
-    // Adds an event with the offsets of an old-style segment. -1 (with the negative-span
-    // message) when its start is not before its stop.
+    // Appends an event with the offsets of an old-style segment and returns its index. The
+    // event's ABSOLUTEIN / ABSOLUTEOUT replace its start / stop and are not moved by the
+    // offsets; ABSOLUTEOUT names the last visible frame. -1, with the negative-span message and
+    // nothing added, when the start is not before the stop.
     int32_t add(script::DialogueEvent& event, const script::ConversionSettings& settings,
                 const std::optional<script::ScriptTime>& source_offset,
                 const std::optional<script::ScriptTime>& destination_offset,
                 base::Messages& messages);
 
-    // Adds every dialogue event of the script, segment by segment (validated timing
-    // settings are the caller's responsibility).
+    // Adds every dialogue event of the script, old-style segment by segment in stored order (an
+    // event inside two segments is added twice, one outside every segment not at all; without
+    // segments every event is added once). Validated timing settings are the caller's
+    // responsibility; the second form takes them from `settings` instead of the script.
     void fill(script::Script& script, base::Messages& messages);
+    void fill(script::Script& script, const script::ConversionSettings& settings,
+              base::Messages& messages);
 
+    size_t size() const { return m_subtitles.size(); }
     const std::vector<TimedSubtitle>& subtitles() const { return m_subtitles; }
     std::vector<TimedSubtitle>& subtitles() { return m_subtitles; }
     std::vector<std::unique_ptr<Subpicture>>& subpictures() { return m_subpictures; }
     const std::vector<std::unique_ptr<Subpicture>>& subpictures() const { return m_subpictures; }
 
+    // The preview's edit of one subtitle's frames (start < stop), followed by an incremental
+    // rebuild. `shown` is the index of the subpicture the preview shows; it is moved to the first
+    // subpicture holding the subtitle. With the script's AutoDetach setting on and the subtitle
+    // shown alone, a lone subtitle following it is moved (timeline and script line) to start one
+    // empty frame after it. False when the index or the frames are invalid, when nothing is left
+    // to show, or when a subtitle fails to render (reported).
+    bool retime(int32_t index, script::FrameTime start, script::FrameTime stop,
+                script::Script& script, BuildContext& context, int32_t& shown);
+
+    // add() followed by an incremental rebuild that shows the new subtitle (see retime). Returns
+    // the new index, or -1 when the event was refused. A failed rebuild has been reported and
+    // leaves the subtitle in the timeline.
+    int32_t add_and_rebuild(script::DialogueEvent& event,
+                            const std::optional<script::ScriptTime>& source_offset,
+                            const std::optional<script::ScriptTime>& destination_offset,
+                            BuildContext& context, int32_t& shown);
+
+    // Iteration over the non-empty subpictures, as the script writers use it: reset, then
+    // next_nonempty() until it returns nothing. current_stop() is the next subpicture's start.
+    void reset_iteration() { cursor = -1; }
+    Subpicture* next_nonempty();
+    Subpicture* current();
+    script::FrameTime current_stop() const;
+
     int32_t cursor = -1;  // current subpicture of an iteration; -1 for none
 
   private:
+    static constexpr size_t kGrowth = 512;
+
     std::vector<TimedSubtitle> m_subtitles;
     std::vector<std::unique_ptr<Subpicture>> m_subpictures;
 };
 
 extern const char* const kNegativeSpanFormat;  // three %s: start, last frame, text
+extern const char* const kScriptLineSuffix;    // follows it when the event has a script line
 
 }  // namespace tessara::timeline
