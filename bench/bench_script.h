@@ -6,7 +6,7 @@
 namespace tessara::bench {
 
 // A script of `events` dialogue lines with three styles, italics, line breaks and a settings
-// block, as a long film would have.
+// block, as a long film would have; every tenth line overlaps the next one.
 inline std::string make_bench_script(int events) {
     std::string s =
         "[Script Info]\r\nScriptType: v4.00\r\nPlayResY: 576\r\n\r\n[V4 Styles]\r\n"
@@ -28,7 +28,7 @@ inline std::string make_bench_script(int events) {
     char line[512];
     for (int i = 0; i < events; ++i) {
         int start = 100 + i * 250;
-        int end = start + 200 + (i % 7) * 20;
+        int end = start + 200 + (i % 10 == 0 ? 100 : (i % 7) * 5);
         std::snprintf(line, sizeof line,
                       "Dialogue: Marked=0,%d:%02d:%02d.%02d,%d:%02d:%02d.%02d,*%s,,0000,0000,0000,,"
                       "%s\r\n",

@@ -8,6 +8,7 @@
 #include "script/script.h"
 #include "script/script_tools.h"
 #include "script/ssa_writer.h"
+#include "timeline/separate_titles.h"
 
 namespace tessara::cli {
 
@@ -70,11 +71,11 @@ int run_save(const std::vector<std::string>& args, const GlobalOptions& options)
 
 int run_tool(const std::vector<std::string>& args, const GlobalOptions& options) {
     if (args.empty()) {
-        throw UsageError{"tool needs one of snap, quotes, unicode"};
+        throw UsageError{"tool needs one of snap, quotes, unicode, separate"};
     }
     const std::string tool = args.front();
-    if (tool != "snap" && tool != "quotes" && tool != "unicode") {
-        throw UsageError{"unknown tool '" + tool + "' (snap, quotes, unicode)"};
+    if (tool != "snap" && tool != "quotes" && tool != "unicode" && tool != "separate") {
+        throw UsageError{"unknown tool '" + tool + "' (snap, quotes, unicode, separate)"};
     }
     ScriptArgs a = parse_script_args(std::vector<std::string>(args.begin() + 1, args.end()), "tool",
                                      tool == "snap");
@@ -89,6 +90,8 @@ int run_tool(const std::vector<std::string>& args, const GlobalOptions& options)
         std::u16string rate =
             a.fps ? base::utf8_to_utf16(*a.fps) : script.settings.timing.fps_in_text;
         outcome = script::snap_times(script, rate, messages);
+    } else if (tool == "separate") {
+        outcome = timeline::separate_titles(script, messages);
     } else if (tool == "quotes") {
         outcome = script::straight_to_typographic_quotes(script, messages);
     } else {

@@ -34,10 +34,19 @@ Commands:
   tool unicode SCRIPT [-o OUT]
                          convert an 8-bit script to Unicode (saved as UTF-16)
   Tools that ask for confirmation do nothing without --yes.
+  tool separate SCRIPT [-o OUT]
+                         end every subtitle one frame before the next one starts
+                         where they would otherwise touch
+  timeline SCRIPT [--json]
+                         the subpictures: times, colours and where each subtitle
+                         is drawn (event index, x, y, width, height)
   render SCRIPT --event N -o OUT.png [--scale K]
                          draw event N (numbered from 0) as it would look shown
                          alone, in its colours over the BackColor setting, as a
                          PNG; --scale enlarges it K times (1-16)
+  render SCRIPT (--subpicture N | --at HH:MM:SS:FF) -o OUT.png [--scale K]
+                         draw subpicture N (numbered from 1), or the one shown at
+                         that time, at full output size over BackColor
 
 SCRIPT may also be an old ".tsraconf" settings file: its settings are read first,
 then the script it names.
@@ -139,6 +148,9 @@ int dispatch(std::vector<std::string> args) {
     }
     if (command == "render") {
         return run_render(rest, options);
+    }
+    if (command == "timeline") {
+        return run_timeline(rest, options);
     }
     throw UsageError{"unknown command '" + command + "'"};
 }

@@ -5,10 +5,13 @@
 #include "base/text.h"
 #include "cli/cli_messages.h"
 #include "cli/commands.h"
+#include "cli/timeline_build.h"
 #include "render/font_cache.h"
 #include "render/png_writer.h"
+#include "render/subpicture_canvas.h"
 #include "render/text_layout.h"
 #include "script/script.h"
+#include "timeline/subpictures.h"
 
 namespace tessara::cli {
 
@@ -46,12 +49,79 @@ render::Bitmap<uint32_t> paint(const render::RenderedSubtitle& sub, uint32_t bac
     return image;
 }
 
+// The composed subpicture over the background colour at full output size: class 2 in the first
+// slot's colour, class 0 in the second's, class 1 in the third's.
+render::Bitmap<uint32_t> paint_subpicture(const timeline::Subpicture& sp,
+                                          const script::Script& script) {
+    const auto& c = script.settings;
+    render::SubpictureCanvas canvas(c.res_x, c.res_y - c.minus2);
+    timeline::compose(sp, canvas, true);
+    const uint32_t by_class[4] = {sp.colors.slot1, sp.colors.slot2, sp.colors.slot0, c.back_color};
+    render::Bitmap<uint32_t> image(canvas.width(), canvas.height(), c.back_color & 0xFFFFFF);
+    for (int32_t y = 0; y < canvas.height(); ++y) {
+        for (int32_t x = 0; x < canvas.width(); ++x) {
+            const uint8_t k = canvas.classes().at(x, y);
+            image.at(x, y) = by_class[k < 4 ? k : 3] & 0xFFFFFF;
+        }
+    }
+    return image;
+}
+
+int render_subpicture(script::Script& script, std::optional<long> number,
+                      std::optional<std::string> at, const std::string& output, long scale,
+                      const GlobalOptions& options, CliMessages& messages) {
+    std::optional<script::FrameTime> frame;
+    if (at) {
+        auto t = script::parse_script_time(base::utf8_to_utf16(*at), true, true);
+        if (!t || !t->time.smpte) {
+            throw UsageError{"render: --at takes an SMPTE time HH:MM:SS:FF, got '" + *at + "'"};
+        }
+        script::TimingSettings timing = script.settings.timing;
+        if (!script::validate_timing(timing, script.settings.iauthor(), &messages, false)) {
+            return kExitFailed;
+        }
+        frame = script::frame_time_from_script_time(t->time, timing);
+    }
+    BuiltTimeline built;
+    if (!build_timeline(script, messages, options.quiet, built)) {
+        return kExitFailed;
+    }
+    const auto& subs = built.timeline.subpictures();
+    const timeline::Subpicture* found = nullptr;
+    for (size_t i = 0; i < subs.size() && found == nullptr; ++i) {
+        const auto& sp = *subs[i];
+        if (sp.members.empty())
+            continue;
+        if (number && sp.sequence == *number)
+            found = &sp;
+        if (frame && sp.start <= *frame && i + 1 < subs.size() && *frame < subs[i + 1]->start) {
+            found = &sp;
+        }
+    }
+    if (found == nullptr) {
+        messages.error(number ? "There is no subpicture " + std::to_string(*number) + "."
+                              : "No subtitle is shown at " + *at + ".");
+        return kExitFailed;
+    }
+    auto image = render::enlarge(paint_subpicture(*found, script), static_cast<int32_t>(scale));
+    if (image.empty() || !render::write_png(output, image, messages)) {
+        return kExitFailed;
+    }
+    std::cout << "subpicture " << found->sequence << " ("
+              << base::utf16_to_utf8(script::format_smpte(found->start)) << ", "
+              << found->members.size() << (found->members.size() == 1 ? " subtitle" : " subtitles")
+              << ") -> " << output << '\n';
+    return kExitOk;
+}
+
 }  // namespace
 
 int run_render(const std::vector<std::string>& args, const GlobalOptions& options) {
     std::string path;
     std::optional<std::string> output;
     std::optional<long> event;
+    std::optional<long> subpicture;
+    std::optional<std::string> at;
     long scale = 1;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -70,6 +140,10 @@ int run_render(const std::vector<std::string>& args, const GlobalOptions& option
         };
         if (a == "--event") {
             event = number(value(), 0, INT32_MAX);
+        } else if (a == "--subpicture") {
+            subpicture = number(value(), 1, INT32_MAX);
+        } else if (a == "--at") {
+            at = value();
         } else if (a == "-o" || a == "--output") {
             output = value();
         } else if (a == "--scale") {
@@ -82,14 +156,20 @@ int run_render(const std::vector<std::string>& args, const GlobalOptions& option
             throw UsageError{"render takes one SCRIPT"};
         }
     }
-    if (path.empty() || !event || !output) {
-        throw UsageError{"usage: tessara render SCRIPT --event N -o OUT.png [--scale K]"};
+    const int chosen = (event ? 1 : 0) + (subpicture ? 1 : 0) + (at ? 1 : 0);
+    if (path.empty() || chosen != 1 || !output) {
+        throw UsageError{
+            "usage: tessara render SCRIPT (--event N | --subpicture N | --at HH:MM:SS:FF) "
+            "-o OUT.png [--scale K]"};
     }
 
     CliMessages messages(options.yes);
     script::Script script;
     if (!open_for_command(path, options, script, messages)) {
         return kExitFailed;
+    }
+    if (!event) {
+        return render_subpicture(script, subpicture, at, *output, scale, options, messages);
     }
     if (static_cast<size_t>(*event) >= script.events().size()) {
         messages.error("There is no event " + std::to_string(*event) + ": the script has " +

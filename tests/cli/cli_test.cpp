@@ -202,3 +202,64 @@ TEST(Cli, RenderDrawsOneEventAsAPng) {
 
 }  // namespace
 }  // namespace tessara::test
+
+namespace tessara::test {
+namespace {
+
+TEST(Cli, TimelineListsSubpicturesWithTheirMembers) {
+    auto r = run("timeline --json " + demo());
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The demo's first two dialogue lines overlap: subpicture 3 holds both, and the one shown
+    // first stays above the newcomer (collision foresee) from its first subpicture on.
+    for (const char* needle : {"\"number\": 3", "\"start\": \"00:00:07:05\"",
+                               "\"stop\": \"00:00:07:20\"", "\"event\": 1", "\"event\": 2"}) {
+        EXPECT_NE(r.out.find(needle), std::string::npos) << needle;
+    }
+    auto text = run("timeline " + demo());
+    ASSERT_EQ(text.status, 0);
+    EXPECT_NE(text.out.find("#15  00:00:23:10 - 00:00:26:00"), std::string::npos) << text.out;
+}
+
+TEST(Cli, RenderDrawsAComposedSubpictureAtFullSize) {
+    TempDir dir;
+    const std::string png = dir.file("sp.png").string();
+    auto r = run("render " + demo() + " --at 00:00:18:10 -o '" + png + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("subpicture 9 (00:00:18:00, 2 subtitles)"), std::string::npos) << r.out;
+    const std::string bytes = read_file(png);
+    ASSERT_GT(bytes.size(), 24u);
+    auto be32 = [&](size_t at) {
+        return (static_cast<uint32_t>(static_cast<unsigned char>(bytes[at])) << 24) |
+               (static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 16) |
+               (static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 8) |
+               static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 3]));
+    };
+    EXPECT_EQ(be32(16), 720u);       // ResX
+    EXPECT_EQ(be32(20), 576u - 2u);  // ResY less Minus2
+    EXPECT_EQ(run("render " + demo() + " --at 00:00:15:10 -o '" + png + "'").status, 1);
+    EXPECT_EQ(run("render " + demo() + " --subpicture 16 -o '" + png + "'").status, 1);
+    EXPECT_EQ(run("render " + demo() + " --subpicture 1 --event 1 -o '" + png + "'").status, 2);
+}
+
+TEST(Cli, SeparateEndsTouchingSubtitlesOneFrameEarlier) {
+    TempDir dir;
+    write_file(dir.file("a.ssa"),
+               "[V4 Styles]\r\nStyle: Default,Arial,20,16777215,0,0,0,0,0,1,2,0,2,10,10,10,0,0\r\n"
+               "[Events]\r\nFormat: Marked, Start, End, Style, Name, MarginL, MarginR, MarginV, "
+               "Effect, Text\r\n"
+               "Dialogue: Marked=0,0:00:01.00,0:00:02.00,Default,,0,0,0,,one\r\n"
+               "Dialogue: Marked=0,0:00:02.00,0:00:03.00,Default,,0,0,0,,two\r\n");
+    const std::string a = "'" + dir.file("a.ssa").string() + "'";
+    auto r = run("--set FPSin=25 --set FPSout=25 tool separate " + a);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("1 titles were changed."), std::string::npos) << r.err;
+    EXPECT_NE(read_file(dir.file("a.ssa")).find("Marked=0,0:00:01.00,0:00:01.96,"),
+              std::string::npos);
+    // The frame rates were saved into the script with the change; a second run finds nothing.
+    r = run("tool separate " + a);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("No titles were changed."), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace tessara::test
