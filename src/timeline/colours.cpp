@@ -212,58 +212,6 @@ bool assign_colours(Subpicture& subpicture, const script::ConversionSettings& se
     return changed;
 }
 
-void OutputPalette::create(int32_t size) {
-    const auto n = static_cast<size_t>(std::max(size, 0));
-    m_colours.assign(n, 0);
-    m_used.assign(n, false);
-    m_used_count = 0;
-    m_next_free = 0;
-}
-
-bool OutputPalette::add(Colour colour) {
-    if (index_of(colour) >= 0) {
-        return true;
-    }
-    int32_t p = m_next_free;
-    while (p < size() && m_used[static_cast<size_t>(p)]) {
-        ++p;
-    }
-    if (p >= size()) {
-        return false;
-    }
-    m_colours[static_cast<size_t>(p)] = colour;
-    m_used[static_cast<size_t>(p)] = true;
-    ++m_used_count;
-    m_next_free = p + 1;
-    return true;
-}
-
-bool OutputPalette::add(Colour colour, int32_t position) {
-    if (position < 0 || position >= size() || m_used[static_cast<size_t>(position)]) {
-        return false;
-    }
-    m_colours[static_cast<size_t>(position)] = colour;
-    m_used[static_cast<size_t>(position)] = true;
-    ++m_used_count;
-    return true;
-}
-
-int32_t OutputPalette::index_of(Colour colour) const {
-    for (int32_t i = 0; i < size(); ++i) {
-        if (m_used[static_cast<size_t>(i)] && m_colours[static_cast<size_t>(i)] == colour) {
-            return i;
-        }
-    }
-    return -1;
-}
-
-Colour OutputPalette::colour_at(int32_t index) const {
-    if (index < 0 || index >= size() || !m_used[static_cast<size_t>(index)]) {
-        return 0;
-    }
-    return m_colours[static_cast<size_t>(index)];
-}
-
 bool check_palette(const Timeline& timeline, OutputPalette& palette, base::Messages& messages) {
     for (const auto& sp : timeline.subpictures()) {
         if (sp->members.empty()) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "formats/palette.h"
 #include "script/style.h"
 #include "timeline/timeline.h"
 
@@ -47,34 +48,9 @@ class ColorCandidates {
 // run.
 bool assign_colours(Subpicture& subpicture, const script::ConversionSettings& settings);
 
-// The palette of the output script. Entries are taken from the front as colours arrive; honoured
-// palettes place theirs at fixed positions.
-class OutputPalette {
-  public:
-    OutputPalette() = default;
-    explicit OutputPalette(int32_t size) { create(size); }
-
-    // Empties the palette and gives it `size` unused entries.
-    void create(int32_t size);
-    // Succeeds at once when a used entry already holds the colour; otherwise stores it in the
-    // first free entry from where the last one was stored. False when none is left.
-    bool add(script::Colour colour);
-    // Stores the colour at a fixed position; false when it is outside or already used.
-    bool add(script::Colour colour, int32_t position);
-    // The first used entry holding the colour, or -1.
-    int32_t index_of(script::Colour colour) const;
-    // The colour of a used entry; 0 for an unused one or one outside.
-    script::Colour colour_at(int32_t index) const;
-
-    int32_t size() const { return static_cast<int32_t>(m_colours.size()); }
-    int32_t used_count() const { return m_used_count; }
-
-  private:
-    std::vector<script::Colour> m_colours;
-    std::vector<bool> m_used;
-    int32_t m_used_count = 0;
-    int32_t m_next_free = 0;
-};
+// The palette of the output script: a fixed number of entries, filled as subpictures need
+// colours (the writers' palette, shared so that both sides see the same entries).
+using OutputPalette = formats::Palette;
 
 // Adds slot 0, 1 and 2 of every non-empty subpicture, in time order, to the palette. Stops at
 // the first subpicture without assigned colours or whose colours do not fit, with

@@ -188,7 +188,7 @@ TEST(CheckPalette, SixteenEntriesWithFourteenHonouredTakeTwoNewColoursOnly) {
     };
     OutputPalette palette(16);
     for (int32_t i = 0; i < 14; ++i) {
-        ASSERT_TRUE(palette.add(static_cast<Colour>(0x010101 * i), i));
+        ASSERT_TRUE(palette.add_at(static_cast<Colour>(0x010101 * i), i));
     }
     add(25, {0x010101, kRed, kBlue, true});        // two new colours
     add(50, {kGreen, kGreen, kGreen, false}, 0);   // a pause is not checked
@@ -197,7 +197,7 @@ TEST(CheckPalette, SixteenEntriesWithFourteenHonouredTakeTwoNewColoursOnly) {
     EXPECT_FALSE(check_palette(tl, palette, messages));
     EXPECT_EQ(palette.index_of(kBlue), 15);
     EXPECT_EQ(palette.colour_at(14), kRed);
-    EXPECT_FALSE(palette.add(kRed, 15));  // fixed positions must be free
+    EXPECT_FALSE(palette.add_at(kRed, 15));  // fixed positions must be free
     EXPECT_EQ(messages.texts(),
               std::vector<std::string>{
                   "Too many colors for the output palette.\nEither modify the styles used in "
