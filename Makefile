@@ -22,7 +22,7 @@ test: build
 
 demo: build
 	@mkdir -p out
-	$(BUILD)/tessara info samples/demo.ssa
+	$(BUILD)/tessara generate samples/demo.ssa -o out/demo.son
 
 asan: deps
 	cmake -S . -B $(ASAN_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTESSARA_SANITIZE=ON -DTESSARA_BENCH=OFF

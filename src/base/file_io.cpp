@@ -45,6 +45,21 @@ std::optional<std::string> read_whole_file(const std::string& path, int& error) 
     return bytes;
 }
 
+bool can_create_beside(const std::string& path, int& error) {
+    std::filesystem::path dir = std::filesystem::path(path).parent_path();
+    std::string probe =
+        (dir.empty() ? std::filesystem::path(".") : dir).string() + "/.tessara-probe-XXXXXX";
+    int fd = ::mkstemp(probe.data());
+    if (fd < 0) {
+        error = errno;
+        return false;
+    }
+    ::close(fd);
+    ::unlink(probe.c_str());
+    error = 0;
+    return true;
+}
+
 namespace {
 
 // Writes everything, retrying short writes and interruptions.

@@ -21,6 +21,10 @@ bool write_file_atomically(const std::string& path, std::string_view bytes,
                            std::string_view open_failure_format,
                            std::string_view write_failure_format, Messages& messages);
 
+// Whether a new file can be created in the folder of `path` (a probe file is created and
+// removed again); `error` receives the errno value when not.
+bool can_create_beside(const std::string& path, int& error);
+
 // Replaces the first "%s" of a message format with `arg`.
 std::string format_message(std::string_view format, std::string_view arg);
 

@@ -38,5 +38,6 @@ int run_save(const std::vector<std::string>& args, const GlobalOptions& options)
 int run_tool(const std::vector<std::string>& args, const GlobalOptions& options);
 int run_render(const std::vector<std::string>& args, const GlobalOptions& options);
 int run_timeline(const std::vector<std::string>& args, const GlobalOptions& options);
+int run_generate(const std::vector<std::string>& args, const GlobalOptions& options);
 
 }  // namespace tessara::cli

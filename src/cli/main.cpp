@@ -23,6 +23,11 @@ Tessara turns SSA (Sub Station Alpha V4) subtitle scripts into DVD subpictures.
 Commands:
   info SCRIPT [--json]   summary of the script and its conversion settings;
                          --json lists settings, styles and events (with frames)
+  generate SCRIPT [-o OUTPUT] [--no-bitmaps]
+                         convert: the authoring script of the ScrType setting
+                         (SON, SST, IAU, SMX, IMG, USF, SCR; change it with
+                         --set ScrType=SST) and one bitmap per subpicture beside
+                         it; OUTPUT defaults to the OutputFile setting
   save SCRIPT [-o OUT]   write the script back (in place unless -o is given), with
                          its settings block regenerated; the file is replaced only
                          once the new one is completely written
@@ -151,6 +156,9 @@ int dispatch(std::vector<std::string> args) {
     }
     if (command == "timeline") {
         return run_timeline(rest, options);
+    }
+    if (command == "generate") {
+        return run_generate(rest, options);
     }
     throw UsageError{"unknown command '" + command + "'"};
 }

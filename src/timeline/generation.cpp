@@ -1,0 +1,383 @@
+#include "timeline/generation.h"
+
+#include <cstdio>
+
+#include "base/file_io.h"
+#include "base/messages.h"
+#include "base/progress.h"
+#include "base/text.h"
+#include "formats/palette.h"
+#include "formats/script_writer.h"
+#include "render/bitmap_writer.h"
+#include "render/font_cache.h"
+#include "render/image_types.h"
+#include "render/subpicture_canvas.h"
+#include "script/script.h"
+#include "timeline/colours.h"
+#include "timeline/subpictures.h"
+#include "timeline/timeline.h"
+
+namespace tessara::timeline {
+
+const char* const kHonorOpenErrorText =
+    "The target script file with the palette to honor cannot be opened";
+const char* const kBuildAllErrorText = "Unknown error at parsed.BuildAll()";
+const char* const kScriptOpenErrorText = "Error trying to open the output script file.";
+const char* const kBitmapSaveErrorText = "Error trying to save a bitmap file.";
+const char* const kSkippedSubpicturesFormat =
+    "Warning: %d subpictures were not generated because\r\nthey fell out of every defined "
+    "segment.";
+
+namespace {
+
+using base::utf16_to_utf8;
+using base::utf8_to_utf16;
+
+std::u16string format_u16(const char* format, int32_t n) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, format, static_cast<int>(n));
+    return base::to_u16(buf);
+}
+
+// The script being written: its bytes collect in memory and the file replaces its target in
+// one piece when the part is complete.
+struct ScriptFile {
+    std::string path;  // UTF-8
+    std::string bytes;
+    bool open = false;
+};
+
+class Run {
+  public:
+    Run(script::Script& script, const GenerationOptions& options, base::Messages& messages,
+        GenerationSummary& summary)
+        : m_script(script),
+          m_settings(script.settings),
+          m_options(options),
+          m_messages(messages),
+          m_summary(summary),
+          m_names(derive_output_names(script.settings.output_file)),
+          m_writer(formats::make_script_writer(script.settings.scr_type)),
+          m_palette(m_writer->palette_size()) {
+        if (options.clock) {
+            m_writer->set_clock(options.clock);
+        }
+    }
+
+    bool run();
+
+  private:
+    bool honour_palette();
+    bool build();
+    std::string part_path(int32_t part) const;
+    bool open_script(const std::string& path, const Subpicture* first);
+    bool close_script();
+    bool write_subpicture(const Subpicture& sp, const script::FrameTime& stop);
+    // The segment a subpicture from s to e belongs to, moving on to the next segment (and the
+    // next script part) when s has passed the current one. False to skip the subpicture; `failed`
+    // is set when opening the next part failed.
+    bool in_segment(const Subpicture& sp, const script::FrameTime& e, bool& failed);
+    void set_initial_state(const Subpicture* colours_from);
+
+    script::Script& m_script;
+    const script::ConversionSettings& m_settings;
+    const GenerationOptions& m_options;
+    base::Messages& m_messages;
+    GenerationSummary& m_summary;
+    OutputNames m_names;
+    std::unique_ptr<formats::ScriptWriter> m_writer;
+    formats::Palette m_palette;
+    Timeline m_timeline;
+    std::unique_ptr<render::FontEngine> m_engine;
+    std::unique_ptr<render::FontCache> m_fonts;
+    ScriptFile m_file;
+    bool m_split = false;
+    size_t m_segment = 0;  // index into the DVD segment list
+    int32_t m_next_part = 1;
+    int32_t m_bitmap_count = 0;
+    int32_t m_image_type = 0;
+};
+
+bool Run::honour_palette() {
+    if (m_settings.honor_file.empty()) {
+        return true;
+    }
+    int error = 0;
+    auto text = base::read_whole_file(utf16_to_utf8(m_settings.honor_file), error);
+    if (!text) {
+        m_messages.error_with_system(kHonorOpenErrorText, error);
+        return false;
+    }
+    return m_writer->honor_palette(*text, m_palette, m_messages);
+}
+
+bool Run::build() {
+    m_timeline.fill(m_script, m_messages);
+    if (!build_subpictures(m_timeline, false)) {
+        return true;  // no subtitle at all: a header and a footer
+    }
+    m_engine = render::make_system_font_engine();
+    m_fonts = std::make_unique<render::FontCache>(*m_engine);
+    BuildContext context(m_script, *m_fonts, m_messages, nullptr);
+    context.layout.generate_bitmaps = m_options.generate_bitmaps;
+    if (!BuildAll(m_timeline, context)) {
+        m_messages.error(kBuildAllErrorText);
+        return false;
+    }
+    return check_palette(m_timeline, m_palette, m_messages);
+}
+
+std::string Run::part_path(int32_t part) const {
+    return utf16_to_utf8(m_names.directory + m_names.title + format_u16("_%02d", part) +
+                         m_names.extension);
+}
+
+void Run::set_initial_state(const Subpicture* colours_from) {
+    const int32_t m = m_settings.minus2;
+    m_writer->set_area(0, m != 0 ? 2 : 0, m_settings.res_x - 1,
+                       m_settings.res_y - 1 - (m == 3 ? 1 : 0));
+    m_writer->set_contrast(15, 15, 15, 0);
+    if ((m_settings.compatible & 0x80) != 0 && colours_from != nullptr) {
+        m_writer->set_colors(m_palette.index_of(colours_from->colors.slot0),
+                             m_palette.index_of(colours_from->colors.slot1),
+                             m_palette.index_of(colours_from->colors.slot2), 0);
+    }
+}
+
+bool Run::open_script(const std::string& path, const Subpicture* colours_from) {
+    // The file is only written once complete, but whether it can be created is known now, before
+    // any bitmap is written for it.
+    int error = 0;
+    if (!base::can_create_beside(path, error)) {
+        m_messages.error(base::system_error_text(error));
+        m_messages.error(kScriptOpenErrorText);
+        return false;
+    }
+    m_file = ScriptFile{path, {}, true};
+    set_initial_state(colours_from);
+    std::optional<script::FrameTime> base_time;
+    if (m_split) {
+        base_time = m_settings.dvd_segments[m_segment].start;
+    }
+    if (!m_writer->write_header(m_file.bytes, m_settings, m_names.directory, m_palette, base_time,
+                                m_messages)) {
+        m_file.open = false;
+        return false;
+    }
+    return true;
+}
+
+bool Run::close_script() {
+    if (!m_file.open) {
+        return true;
+    }
+    m_file.open = false;
+    if (!base::write_file_atomically(m_file.path, m_file.bytes, kScriptOpenErrorText,
+                                     "Error writing to %s", m_messages)) {
+        return false;
+    }
+    m_summary.scripts.push_back(m_file.path);
+    return true;
+}
+
+bool Run::in_segment(const Subpicture& sp, const script::FrameTime& e, bool& failed) {
+    const auto& segments = m_settings.dvd_segments;
+    if (m_segment >= segments.size()) {
+        return false;
+    }
+    const script::FrameTime& ds = segments[m_segment].start;
+    const script::FrameTime& de = *segments[m_segment].end;
+    const script::FrameTime& s = sp.start;
+    if (s < ds) {
+        return false;
+    }
+    if (s <= de && e > de) {
+        return false;  // runs past the segment's stop
+    }
+    if (s > de) {
+        size_t next = m_segment + 1;
+        while (next < segments.size() &&
+               !(segments[next].end && segments[next].start <= s && s < *segments[next].end)) {
+            ++next;
+        }
+        m_segment = next;
+        if (next >= segments.size()) {
+            return false;
+        }
+        if (!m_writer->write_footer(m_file.bytes, m_settings, m_messages) || !close_script() ||
+            !open_script(part_path(m_next_part++), &sp)) {
+            failed = true;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Run::write_subpicture(const Subpicture& sp, const script::FrameTime& stop) {
+    render::SubpictureCanvas canvas(m_settings.res_x, m_settings.res_y - m_settings.minus2);
+    compose(sp, canvas, m_options.generate_bitmaps);
+
+    const int32_t n = ++m_bitmap_count;
+    const std::u16string extension = base::to_u16(render::image_type_extension(m_image_type));
+    const std::u16string name = m_names.bitmap_title + format_u16("_%04d.", n) + extension;
+    m_writer->set_file(name, n);
+    m_writer->set_times(sp.start, stop);
+    m_writer->set_colors(m_palette.index_of(sp.colors.slot0), m_palette.index_of(sp.colors.slot1),
+                         m_palette.index_of(sp.colors.slot2), 0);
+
+    const auto keys = m_writer->color_keys(m_palette, m_settings);
+    const render::ClassColours colours = {keys[0], keys[1], keys[2], keys[3]};
+    const auto order = m_writer->bitmap_index_order(m_image_type);
+    render::PaletteOrder palette_order = render::kDefaultPaletteOrder;
+    for (size_t k = 0; k < palette_order.size(); ++k) {
+        palette_order[k] = static_cast<uint8_t>(order[k]);
+    }
+    render::Rect extent;
+    const render::ExtentOptions extent_options = render::extent_options(m_settings);
+    if (m_options.generate_bitmaps) {
+        const std::string path = utf16_to_utf8(m_names.directory + name);
+        if (!render::write_bitmap(canvas, path, extent_options, colours, m_image_type,
+                                  palette_order, extent, m_messages)) {
+            m_messages.error(kBitmapSaveErrorText);
+            return false;
+        }
+        ++m_summary.bitmaps;
+    } else {
+        // Only the rectangle the bitmap would cover.
+        render::write_bitmap(canvas, std::string(), extent_options, colours, 5,
+                             render::kDefaultPaletteOrder, extent, m_messages);
+    }
+    const int32_t shift = m_settings.minus2 != 0 ? 2 : 0;
+    m_writer->set_area(extent.left, extent.top + shift, extent.right, extent.bottom + shift);
+    if (!m_writer->write_subpicture(m_file.bytes, m_settings, m_palette, m_messages)) {
+        return false;
+    }
+    ++m_summary.subpictures;
+    return true;
+}
+
+bool Run::run() {
+    m_image_type = render::image_type_id(m_settings.img_type);
+    for (const auto& seg : m_settings.dvd_segments) {
+        if (seg.end) {
+            m_split = m_settings.dvd_separate;
+            break;
+        }
+    }
+    if (m_split) {
+        while (!m_settings.dvd_segments[m_segment].end)
+            ++m_segment;
+    }
+    if (!honour_palette() || !build()) {
+        return false;
+    }
+
+    auto& subs = m_timeline.subpictures();
+    const Subpicture* first = nullptr;
+    for (const auto& sp : subs) {
+        if (!sp->members.empty()) {
+            first = sp.get();
+            break;
+        }
+    }
+    const std::string first_path =
+        m_split ? part_path(m_next_part++) : utf16_to_utf8(m_settings.output_file);
+    if (!open_script(first_path, first)) {
+        return false;
+    }
+    if (m_options.progress != nullptr) {
+        m_options.progress->set_range(0, static_cast<int64_t>(subs.size()));
+        m_options.progress->set_position(0);
+    }
+
+    bool ok = true;
+    bool part_failed = false;
+    int32_t skipped = 0;
+    for (size_t i = 0; i < subs.size(); ++i) {
+        const Subpicture& sp = *subs[i];
+        if (sp.members.empty()) {
+            continue;
+        }
+        // The last subpicture is always empty, so a non-empty one has a successor.
+        const script::FrameTime stop = subs[i + 1]->start;
+        if (m_split && !in_segment(sp, stop, part_failed)) {
+            if (part_failed) {
+                ok = false;
+                break;
+            }
+            ++skipped;
+            continue;
+        }
+        if (!write_subpicture(sp, stop)) {
+            ok = false;
+            break;
+        }
+        if (m_options.progress != nullptr) {
+            m_options.progress->set_position(static_cast<int64_t>(i));
+            m_options.progress->keep_going();
+        }
+    }
+
+    if (!part_failed) {
+        if (ok) {
+            ok = m_writer->write_footer(m_file.bytes, m_settings, m_messages);
+        }
+        // A failed run still leaves the script written so far, as the bitmaps before it stay.
+        ok = close_script() && ok;
+        if (ok && m_options.generate_bitmaps) {
+            const std::u16string spf = m_writer->palette_file_name(m_settings.output_file);
+            if (!spf.empty()) {
+                const std::string path = utf16_to_utf8(m_names.directory + m_names.title + u".spf");
+                ok = m_writer->write_palette_file(path, m_palette, m_messages);
+                if (ok) {
+                    m_summary.palette_file = path;
+                }
+            }
+        }
+    }
+    if (skipped > 0) {
+        char text[256];
+        std::snprintf(text, sizeof text, kSkippedSubpicturesFormat, static_cast<int>(skipped));
+        m_messages.warn(text);
+    }
+    m_summary.skipped = skipped;
+    m_summary.palette_entries = m_palette.used_count();
+    return ok;
+}
+
+}  // namespace
+
+OutputNames derive_output_names(std::u16string_view output_file) {
+    OutputNames names;
+    const size_t sep = output_file.find_last_of(u"/\\");
+    const size_t name_start = sep == std::u16string_view::npos ? 0 : sep + 1;
+    names.directory = std::u16string(output_file.substr(0, name_start));
+    const std::u16string_view file = output_file.substr(name_start);
+    const size_t dot = file.rfind(u'.');
+    names.title = std::u16string(dot == std::u16string_view::npos ? file : file.substr(0, dot));
+    names.extension =
+        dot == std::u16string_view::npos ? std::u16string() : std::u16string(file.substr(dot));
+    for (char16_t c : names.title) {
+        if (c >= 33 && c <= 126) {
+            names.bitmap_title += c;
+        }
+    }
+    return names;
+}
+
+bool run_generation(script::Script& script, const GenerationOptions& options,
+                    base::Messages& messages, GenerationSummary& summary) {
+    summary = GenerationSummary();
+    if (!script::validate_timing(script.settings.timing, script.settings.iauthor(), &messages,
+                                 false)) {
+        return false;
+    }
+    if (script.settings.output_file.empty()) {
+        messages.error("No output script file is set.");
+        return false;
+    }
+    Run run(script, options, messages, summary);
+    return run.run();
+}
+
+}  // namespace tessara::timeline

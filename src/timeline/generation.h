@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "formats/script_writer.h"
+
+namespace tessara::base {
+class Messages;
+class Progress;
+}  // namespace tessara::base
+namespace tessara::script {
+class Script;
+}
+
+// The generation run: the loaded script becomes the authoring script of the selected type and
+// one bitmap file per subpicture, optionally one script per DVD segment.
+namespace tessara::timeline {
+
+extern const char* const kHonorOpenErrorText;
+extern const char* const kBuildAllErrorText;
+extern const char* const kScriptOpenErrorText;
+extern const char* const kBitmapSaveErrorText;
+extern const char* const kSkippedSubpicturesFormat;  // one %d: the number skipped
+
+// Names derived from the output script path; '/' and '\' both separate folders.
+struct OutputNames {
+    std::u16string directory;     // up to and including the last separator; empty without one
+    std::u16string title;         // file name without folder and extension
+    std::u16string extension;     // from the last '.' of the file name on, or empty
+    std::u16string bitmap_title;  // the title's characters 33-126
+};
+OutputNames derive_output_names(std::u16string_view output_file);
+
+struct GenerationOptions {
+    bool generate_bitmaps = true;        // off: only the script, with the same names and areas
+    base::Progress* progress = nullptr;  // one step per subpicture; none: no progress
+    formats::LocalClock clock;           // dates headers that carry one; empty: the real time
+};
+
+// What a run wrote.
+struct GenerationSummary {
+    int32_t subpictures = 0;           // entries written to the script(s)
+    int32_t bitmaps = 0;               // bitmap files written
+    int32_t skipped = 0;               // subpictures outside every DVD segment (split output)
+    int32_t palette_entries = 0;       // used entries of the output palette
+    std::vector<std::string> scripts;  // script files written, in order (UTF-8 paths)
+    std::string palette_file;          // the palette file written, if any
+};
+
+// Runs the conversion with the script's settings (OutputFile, ScrType, ImgType, ...). Every
+// failure has been reported through `messages` when it returns false. Script files are written
+// whole (each replaces its target only once complete); a failure after some parts or bitmaps
+// were written leaves those on disk.
+bool run_generation(script::Script& script, const GenerationOptions& options,
+                    base::Messages& messages, GenerationSummary& summary);
+
+}  // namespace tessara::timeline

@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "base/messages.h"
+#include "base/text.h"
+#include "script/script.h"
+#include "script/ssa_reader.h"
+#include "test_support.h"
+#include "timeline/generation.h"
+
+namespace tessara::timeline {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Two styles in two colours, an overlap and a pause, at 25 fps into 720 x 576.
+std::string small_script(const std::string& settings) {
+    return "[Script Info]\r\nPlayResY: 576\r\n[V4 Styles]\r\n"
+           "Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, TertiaryColour, "
+           "BackColour, Bold, Italic, BorderStyle, Outline, Shadow, Alignment, MarginL, MarginR, "
+           "MarginV, AlphaLevel, Encoding\r\n"
+           "Style: Default,DejaVu Sans,24,16777215,0,0,0,0,0,1,2,0,2,30,30,30,0,0\r\n"
+           "Style: Sign,DejaVu Sans,20,65535,0,0,0,-1,0,1,2,0,6,30,30,20,0,0\r\n"
+           "[Events]\r\nFormat: Marked, Start, End, Style, Name, MarginL, MarginR, MarginV, "
+           "Effect, Text\r\n"
+           "Comment: Marked=0,0:00:00.00,0:00:01.00,*Default,,0,0,0,,TSRACONF: FPSin=25;"
+           "FPSout=25;ResX=720;ResY=576;Colors=2;StickyColors=1;" +
+           settings +
+           "\r\n"
+           "Dialogue: Marked=0,0:00:01.00,0:00:03.00,Default,,0,0,0,,First line\r\n"
+           "Dialogue: Marked=0,0:00:02.00,0:00:04.00,Sign,,0,0,0,,SIGN\r\n"
+           "Dialogue: Marked=0,0:00:05.00,0:00:06.00,Default,,0,0,0,,Second line\r\n";
+}
+
+struct Generated {
+    bool ok = false;
+    base::RecordingMessages messages;
+    GenerationSummary summary;
+};
+
+std::unique_ptr<Generated> generate(const std::string& text, const fs::path& output, bool bitmaps) {
+    auto g = std::make_unique<Generated>();
+    script::Script script;
+    script::ReadOptions read;
+    EXPECT_TRUE(script::read_script_bytes(script, text, u"in.ssa", read, g->messages));
+    g->messages.clear();
+    script.settings.output_file = base::utf8_to_utf16(output.string());
+    GenerationOptions options;
+    options.generate_bitmaps = bitmaps;
+    options.clock = [] {
+        std::tm t{};
+        t.tm_year = 126;
+        t.tm_mon = 11;
+        t.tm_mday = 7;
+        t.tm_hour = 9;
+        return t;
+    };
+    g->ok = run_generation(script, options, g->messages, g->summary);
+    return g;
+}
+
+TEST(Generation, OutputNamesComeFromTheScriptPath) {
+    auto n = derive_output_names(u"D:\\out\\My Film.son");
+    EXPECT_EQ(n.directory, u"D:\\out\\");
+    EXPECT_EQ(n.title, u"My Film");
+    EXPECT_EQ(n.extension, u".son");
+    EXPECT_EQ(n.bitmap_title, u"MyFilm");
+    auto bare = derive_output_names(u"out.d/movie");
+    EXPECT_EQ(bare.directory, u"out.d/");
+    EXPECT_EQ(bare.title, u"movie");
+    EXPECT_EQ(bare.extension, u"");
+}
+
+// Every script type from one small script, compared with reviewed golden files
+// (TESSARA_REGENERATE_GOLDEN=1 writes them anew).
+TEST(Generation, EveryScriptTypeMatchesItsGoldenFile) {
+    const char* types[][2] = {{"SON", "son"}, {"SST", "sst"}, {"IAU", "txt"}, {"SMX", "sub"},
+                              {"IMG", "sub"}, {"USF", "usf"}, {"SCR", "scr"}};
+    for (auto [key, ext] : types) {
+        test::TempDir dir;
+        const auto out = dir.file(std::string("film.") + ext);
+        // Ultech scripts take only full-height frames (480 or 576 lines).
+        const std::string settings =
+            std::string("ScrType=") + key +
+            (std::string(key) == "USF" ? ";Minus2=0;Expected=9" : ";Expected=8");
+        auto g = generate(small_script(settings), out, false);
+        ASSERT_TRUE(g->ok) << key << ": "
+                           << (g->messages.texts().empty() ? "" : g->messages.texts()[0]);
+        std::string text = test::read_file(out);
+        // The folder differs from run to run; the golden files hold a fixed one.
+        const std::string folder = dir.path().string() + "/";
+        for (size_t p; (p = text.find(folder)) != std::string::npos;) {
+            text.replace(p, folder.size(), "/OUT/");
+        }
+        const auto golden = test::test_data(std::string("golden/generate/") + key + "." + ext);
+        if (std::getenv("TESSARA_REGENERATE_GOLDEN") != nullptr) {
+            fs::create_directories(golden.parent_path());
+            test::write_file(golden, text);
+        }
+        EXPECT_EQ(text, test::read_file(golden)) << key;
+        EXPECT_EQ(g->summary.bitmaps, 0);
+    }
+}
+
+TEST(Generation, BitmapsAndPaletteFileAreWrittenBesideTheScript) {
+    test::TempDir dir;
+    auto with = generate(small_script("ImgType=bmp4rle;Expected=8"), dir.file("My Film.son"), true);
+    ASSERT_TRUE(with->ok) << with->messages.texts().at(0);
+    EXPECT_EQ(with->summary.subpictures, 4);
+    EXPECT_EQ(with->summary.bitmaps, 4);
+    for (int n = 1; n <= 4; ++n) {
+        EXPECT_TRUE(fs::exists(dir.file("MyFilm_000" + std::to_string(n) + ".bmp"))) << n;
+    }
+    EXPECT_EQ(fs::file_size(dir.file("My Film.spf")), 64u);
+    const std::string script = test::read_file(dir.file("My Film.son"));
+    EXPECT_NE(script.find("0004\t00:00:05:00\t00:00:06:00\tMyFilm_0004.bmp\r\n"),
+              std::string::npos);
+
+    // Without bitmaps the script is the same and nothing else is written.
+    test::TempDir other;
+    auto without =
+        generate(small_script("ImgType=bmp4rle;Expected=8"), other.file("My Film.son"), false);
+    ASSERT_TRUE(without->ok);
+    EXPECT_EQ(test::read_file(other.file("My Film.son")), script);
+    EXPECT_EQ(std::distance(fs::directory_iterator(other.path()), fs::directory_iterator()), 1);
+}
+
+TEST(Generation, SplitOutputWritesOnePartPerSegment) {
+    test::TempDir dir;
+    // Segment 1 holds the first two subpictures, segment 2 the last line; the subpicture from
+    // 3.00 to 4.00 runs past the first segment's stop and is skipped.
+    auto g = generate(small_script("DVDSeparate=1;DVDSeg=00:00:00:00/00:00:03:00;"
+                                   "DVDSeg=00:00:04:10/00:00:10:00;Expected=10"),
+                      dir.file("film.son"), true);
+    ASSERT_TRUE(g->ok);
+    EXPECT_EQ(g->summary.scripts.size(), 2u);
+    EXPECT_TRUE(fs::exists(dir.file("film_01.son")));
+    EXPECT_TRUE(fs::exists(dir.file("film_02.son")));
+    EXPECT_EQ(g->summary.skipped, 1);
+    EXPECT_EQ(g->messages.texts().back(),
+              "Warning: 1 subpictures were not generated because\r\nthey fell out of every "
+              "defined segment.");
+    // Bitmap numbers continue into the second part.
+    EXPECT_NE(test::read_file(dir.file("film_02.son"))
+                  .find("0003\t00:00:05:00\t00:00:06:00\tfilm_0003.tif"),
+              std::string::npos);
+
+    // Chapter points alone do not split.
+    test::TempDir chapters;
+    auto c = generate(small_script("DVDSeparate=1;DVDSeg=00:00:02:00;Expected=9"),
+                      chapters.file("film.son"), false);
+    ASSERT_TRUE(c->ok);
+    EXPECT_EQ(c->summary.scripts, std::vector<std::string>{chapters.file("film.son").string()});
+    EXPECT_EQ(c->summary.skipped, 0);
+}
+
+TEST(Generation, FailuresAreReportedAndStopTheRun) {
+    test::TempDir dir;
+    // A palette to honour that cannot be read.
+    auto honour = generate(small_script("Expected=6") + "", dir.file("a.son"), false);
+    ASSERT_TRUE(honour->ok);
+    {
+        script::Script script;
+        base::RecordingMessages messages;
+        ASSERT_TRUE(script::read_script_bytes(script, small_script("Expected=6"), u"in.ssa",
+                                              script::ReadOptions{}, messages));
+        messages.clear();
+        script.settings.output_file = base::utf8_to_utf16(dir.file("b.son").string());
+        script.settings.honor_file = base::utf8_to_utf16(dir.file("missing.son").string());
+        GenerationSummary summary;
+        EXPECT_FALSE(run_generation(script, GenerationOptions{}, messages, summary));
+        ASSERT_GE(messages.texts().size(), 1u);
+        EXPECT_EQ(messages.texts()[0], kHonorOpenErrorText);
+        EXPECT_FALSE(fs::exists(dir.file("b.son")));
+    }
+    // A bitmap that cannot be saved (a folder stands where the file should go).
+    fs::create_directory(dir.file("c_0001.bmp"));
+    auto bitmap = generate(small_script("ImgType=bmp8;Expected=7"), dir.file("c.son"), true);
+    EXPECT_FALSE(bitmap->ok);
+    EXPECT_EQ(bitmap->messages.texts().back(), kBitmapSaveErrorText);
+    // Philips IMG refuses other rates than 25 and 29.97.
+    std::string img = small_script("ScrType=IMG;Expected=7");
+    img.replace(img.find("FPSout=25"), 9, "FPSout=24");
+    auto refused = generate(img, dir.file("d.sub"), false);
+    EXPECT_FALSE(refused->ok);
+    EXPECT_EQ(refused->messages.texts().back(),
+              "Only 25 and 29.97 output frame rates\ncan be used with Philips IMG files");
+}
+
+TEST(Generation, AScriptWithoutEventsWritesHeaderAndFooterOnly) {
+    test::TempDir dir;
+    std::string text = small_script("Expected=6");
+    text = text.substr(0, text.find("Dialogue:"));
+    auto g = generate(text, dir.file("empty.son"), true);
+    ASSERT_TRUE(g->ok);
+    const std::string script = test::read_file(dir.file("empty.son"));
+    EXPECT_TRUE(script.ends_with("SP_NUMBER\tSTART\tEND\tFILE_NAME\r\n")) << script;
+    EXPECT_EQ(g->summary.subpictures, 0);
+}
+
+}  // namespace
+}  // namespace tessara::timeline
