@@ -45,21 +45,6 @@ std::optional<std::string> read_whole_file(const std::string& path, int& error) 
     return bytes;
 }
 
-bool can_create_beside(const std::string& path, int& error) {
-    std::filesystem::path dir = std::filesystem::path(path).parent_path();
-    std::string probe =
-        (dir.empty() ? std::filesystem::path(".") : dir).string() + "/.tessara-probe-XXXXXX";
-    int fd = ::mkstemp(probe.data());
-    if (fd < 0) {
-        error = errno;
-        return false;
-    }
-    ::close(fd);
-    ::unlink(probe.c_str());
-    error = 0;
-    return true;
-}
-
 namespace {
 
 // Writes everything, retrying short writes and interruptions.
@@ -82,6 +67,56 @@ bool write_all(int fd, std::string_view bytes) {
 }
 
 }  // namespace
+
+bool write_file_direct(const std::string& path, std::string_view bytes,
+                       std::string_view open_failure_format, std::string_view write_failure_format,
+                       Messages& messages) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        messages.error_with_system(format_message(open_failure_format, path), errno);
+        return false;
+    }
+    bool ok = write_all(fd, bytes);
+    int err = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        ::unlink(path.c_str());
+        messages.error_with_system(format_message(write_failure_format, path), err);
+    }
+    return ok;
+}
+
+bool sync_folder(const std::string& path, int& error) {
+    std::filesystem::path dir = std::filesystem::path(path).parent_path();
+    int fd = ::open((dir.empty() ? std::string(".") : dir.string()).c_str(),
+                    O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno;
+        return false;
+    }
+    const bool ok = ::syncfs(fd) == 0;
+    error = ok ? 0 : errno;
+    ::close(fd);
+    return ok;
+}
+
+bool can_create_beside(const std::string& path, int& error) {
+    std::filesystem::path dir = std::filesystem::path(path).parent_path();
+    std::string probe =
+        (dir.empty() ? std::filesystem::path(".") : dir).string() + "/.tessara-probe-XXXXXX";
+    int fd = ::mkstemp(probe.data());
+    if (fd < 0) {
+        error = errno;
+        return false;
+    }
+    ::close(fd);
+    ::unlink(probe.c_str());
+    error = 0;
+    return true;
+}
 
 bool write_file_atomically(const std::string& path, std::string_view bytes,
                            std::string_view open_failure_format,

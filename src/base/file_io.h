@@ -21,6 +21,19 @@ bool write_file_atomically(const std::string& path, std::string_view bytes,
                            std::string_view open_failure_format,
                            std::string_view write_failure_format, Messages& messages);
 
+// Writes `bytes` to `path` directly (created or truncated), for the many generated files of a
+// run where a temporary file and a rename per file would cost more than the writing. Every
+// write and the close are checked; on failure the partial file is removed, so a file under
+// the name is always complete, and the messages are as for write_file_atomically. The data is
+// not synced: call sync_folder() once after the last file.
+bool write_file_direct(const std::string& path, std::string_view bytes,
+                       std::string_view open_failure_format,
+                       std::string_view write_failure_format, Messages& messages);
+
+// Flushes everything written to the file system holding `path` to disk; false with `error`
+// set when the system reports that earlier writes failed.
+bool sync_folder(const std::string& path, int& error);
+
 // Whether a new file can be created in the folder of `path` (a probe file is created and
 // removed again); `error` receives the errno value when not.
 bool can_create_beside(const std::string& path, int& error);

@@ -561,7 +561,7 @@ bool write_bitmap(const SubpictureCanvas& canvas, const std::string& path,
         messages.error_with_system(path, failure);
         return false;
     }
-    return base::write_file_atomically(path, *bytes, kFileFailureFormat, kFileFailureFormat,
+    return base::write_file_direct(path, *bytes, kFileFailureFormat, kFileFailureFormat,
                                        messages);
 }
 

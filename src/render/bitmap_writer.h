@@ -15,7 +15,8 @@ class Messages;
 }
 
 // Bitmap files of subpictures. Every encoder builds the whole file in memory; only
-// write_bitmap touches the disk, through one atomic replacement.
+// write_bitmap touches the disk: it writes the file directly and removes it again when writing
+// fails, so a file under the name is always complete.
 namespace tessara::render {
 
 // One 24-bit colour per pixel class 0-3 (class 3 is the background): red in bits 0-7, green in
@@ -71,7 +72,8 @@ std::optional<std::string> encode_tga(const PaletteImage& image, bool rle);
 // - a bitmap too large for its format: the path, then the system's "file too large" text;
 // - a YC bitmap wider than 1000 pixels: "Maximum bitmap width is 1000 for (U)YC files.";
 // - the file cannot be created or written: the path, then the system's text.
-// The target file is replaced atomically; on failure it is left as it was.
+// The file is written in place (created or truncated); on failure it is removed, never left
+// half written. The data is not synced: a run syncs the folder once after its last bitmap.
 bool write_bitmap(const SubpictureCanvas& canvas, const std::string& path,
                   const ExtentOptions& options, const ClassColours& colours, int32_t type_id,
                   const PaletteOrder& order, Rect& extent, base::Messages& messages);

@@ -318,6 +318,15 @@ bool Run::run() {
         }
     }
 
+    if (ok && m_options.generate_bitmaps && m_summary.bitmaps > 0) {
+        // The bitmaps are written without a sync each; one sync of their folder makes them
+        // durable and reports a failure the writes themselves could not see.
+        int error = 0;
+        if (!base::sync_folder(utf16_to_utf8(m_names.directory + u"x"), error)) {
+            m_messages.error_with_system(kBitmapSaveErrorText, error);
+            ok = false;
+        }
+    }
     if (!part_failed) {
         if (ok) {
             ok = m_writer->write_footer(m_file.bytes, m_settings, m_messages);

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# End-to-end timing of `tessara generate` on generated scripts: 500 and 2,000 events at
+# 720x480, with 4-bit RLE BMP and with TIFF bitmaps. Prints wall time, subpictures per second
+# and peak memory (maximum resident set size) for each, the median of RUNS runs (default 3).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD=${BUILD:-build}
+RUNS=${RUNS:-3}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+printf '%-8s %-8s %10s %14s %12s\n' events bitmaps wall_s subpictures/s peak_MB
+for events in 500 2000; do
+  for img in bmp4rle tif; do
+    "$BUILD/bench/gen_script" "$events" 7 "$img" > "$work/in.ssa"
+    walls=() ; mems=() ; subs=0
+    for run in $(seq "$RUNS"); do
+      rm -rf "$work/out" && mkdir -p "$work/out"
+      /usr/bin/time -f '%e %M' -o "$work/time" \
+        "$BUILD/tessara" --quiet generate "$work/in.ssa" -o "$work/out/film.son" > "$work/summary"
+      read -r wall kb < "$work/time"
+      walls+=("$wall") ; mems+=("$kb")
+      subs=$(sed -n 's/^wrote \([0-9]*\) subpictures.*/\1/p' "$work/summary")
+    done
+    wall=$(printf '%s\n' "${walls[@]}" | sort -n | sed -n "$(( (RUNS + 1) / 2 ))p")
+    kb=$(printf '%s\n' "${mems[@]}" | sort -n | sed -n "$(( (RUNS + 1) / 2 ))p")
+    awk -v e="$events" -v i="$img" -v w="$wall" -v s="$subs" -v k="$kb" \
+      'BEGIN { printf "%-8s %-8s %10.2f %14.0f %12.1f\n", e, i, w, (w > 0 ? s / w : 0), k / 1024 }'
+  done
+done
