@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "test_support.h"
@@ -259,6 +260,31 @@ TEST(Cli, SeparateEndsTouchingSubtitlesOneFrameEarlier) {
     r = run("tool separate " + a);
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.err.find("No titles were changed."), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace tessara::test
+
+namespace tessara::test {
+namespace {
+
+TEST(Cli, GenerateConvertsTheDemoAndFollowsTheScriptType) {
+    TempDir dir;
+    const std::string out = dir.file("demo.son").string();
+    auto r = run("--quiet generate " + demo() + " -o '" + out + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("wrote 15 subpictures with 15 bitmaps"), std::string::npos) << r.out;
+    EXPECT_TRUE(std::filesystem::exists(dir.file("demo_0015.bmp")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("demo.spf")));
+    EXPECT_NE(read_file(dir.file("demo.son")).find("0015\t00:00:23:10\t00:00:26:00\tdemo_0015.bmp"),
+              std::string::npos);
+
+    auto sst = run("--quiet --set ScrType=SST generate " + demo() + " -o '" +
+                   dir.file("demo.sst").string() + "' --no-bitmaps");
+    ASSERT_EQ(sst.status, 0) << sst.err;
+    EXPECT_NE(sst.out.find("(no bitmaps)"), std::string::npos);
+    EXPECT_NE(read_file(dir.file("demo.sst")).find("Subtitle\tdemo\r\n"), std::string::npos);
+    EXPECT_EQ(run("generate " + demo() + " --bogus").status, 2);
 }
 
 }  // namespace
