@@ -39,5 +39,7 @@ int run_tool(const std::vector<std::string>& args, const GlobalOptions& options)
 int run_render(const std::vector<std::string>& args, const GlobalOptions& options);
 int run_timeline(const std::vector<std::string>& args, const GlobalOptions& options);
 int run_generate(const std::vector<std::string>& args, const GlobalOptions& options);
+int run_export(const std::vector<std::string>& args, const GlobalOptions& options);
+int run_check_segments(const std::vector<std::string>& args, const GlobalOptions& options);
 
 }  // namespace tessara::cli

@@ -52,6 +52,14 @@ Commands:
   render SCRIPT (--subpicture N | --at HH:MM:SS:FF) -o OUT.png [--scale K]
                          draw subpicture N (numbered from 1), or the one shown at
                          that time, at full output size over BackColor
+  export srt|captions|dialogue|film|chi SCRIPT -o OUT [--film-offset HH:MM:SS:FF]
+                         plain-text lists of the subtitles: SubRip, Captions Inc.,
+                         a text dialogue list with SMPTE times, the same with film
+                         feet and frames counted from the film offset (default
+                         01:00:00:00; non-drop 24 or 30 fps output only), or Chi
+  check-segments SCRIPT [--distance N]
+                         list the subtitles the DVD segments and chapter points
+                         would cut, each widened by N frames (0-99, default 0)
 
 SCRIPT may also be an old ".tsraconf" settings file: its settings are read first,
 then the script it names.
@@ -159,6 +167,12 @@ int dispatch(std::vector<std::string> args) {
     }
     if (command == "generate") {
         return run_generate(rest, options);
+    }
+    if (command == "export") {
+        return run_export(rest, options);
+    }
+    if (command == "check-segments") {
+        return run_check_segments(rest, options);
     }
     throw UsageError{"unknown command '" + command + "'"};
 }

@@ -289,3 +289,57 @@ TEST(Cli, GenerateConvertsTheDemoAndFollowsTheScriptType) {
 
 }  // namespace
 }  // namespace tessara::test
+
+namespace tessara::test {
+namespace {
+
+TEST(Cli, ExportWritesTextListsAndFilmFeetOnlyAtFilmRates) {
+    TempDir dir;
+    const std::string srt = dir.file("demo.srt").string();
+    auto r = run("--quiet export srt " + demo() + " -o '" + srt + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("wrote 15 entries to"), std::string::npos) << r.out;
+    EXPECT_EQ(read_file(srt).rfind(
+                  "1\r\n00:00:01,200 --> 00:00:04,000\r\nSAINT-ANNE LIGHTHOUSE\r\n1868\r\n\r\n", 0),
+              0u);
+
+    // The demo runs at 25 fps: no film feet.
+    const std::string film = dir.file("film.txt").string();
+    auto refused = run("export film " + demo() + " -o '" + film + "'");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("24.000 or 30.000"), std::string::npos) << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(film));
+    auto at24 = run("--quiet --set FPSin=24 --set FPSout=24 export film " + demo() + " -o '" +
+                    film + "' --film-offset 00:00:00:00");
+    ASSERT_EQ(at24.status, 0) << at24.err;
+    EXPECT_EQ(
+        read_file(film).rfind("\r\n000001.13   000006.00          SAINT-ANNE LIGHTHOUSE\r\n", 0),
+        0u);
+
+    EXPECT_EQ(run("export film " + demo() + " -o '" + film + "' --film-offset 1:00").status, 2);
+    EXPECT_EQ(run("export srt " + demo() + " -o '" + srt + "' --film-offset 00:00:00:00").status,
+              2);
+    EXPECT_EQ(run("export vtt " + demo() + " -o '" + srt + "'").status, 2);
+    EXPECT_EQ(run("export srt " + demo()).status, 2);
+}
+
+TEST(Cli, CheckSegmentsPrintsTheReport) {
+    auto r = run("--set DVDSeg=00:00:00:00/00:00:15:00 --set DVDSeg=00:00:07:10 check-segments " +
+                 demo() + " --distance 5");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("Segments analyzed:\n\nSegment range from 00:00:00:00 to 00:00:15:00\n"
+                          "Chapter point at 00:00:07:10\n\nErrors found:\n\n",
+                          0),
+              0u)
+        << r.out;
+    EXPECT_NE(r.out.find("Error: 00:00:04:13 - 00:00:07:19 text = [You left the lamp burning "
+                         "again.]\n"),
+              std::string::npos);
+    auto none = run("check-segments " + demo());
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.err.find("No segments have been defined"), std::string::npos);
+    EXPECT_EQ(run("check-segments " + demo() + " --distance five").status, 2);
+}
+
+}  // namespace
+}  // namespace tessara::test
