@@ -1,10 +1,13 @@
 # Thin wrapper over CMake/Ninja. `make demo` and `make test` are the two commands the README names.
 BUILD     ?= build
 ASAN_DIR  ?= build-asan
+FUZZ_DIR  ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= ssa_reader event_text settings layout bitmap_writer palette_honour generation
 JOBS      ?= 2
 CMAKE_GEN := -G Ninja
 
-.PHONY: all deps build test demo asan clean format bench
+.PHONY: all deps build test demo asan fuzz clean format bench
 
 all: build
 
@@ -29,11 +32,26 @@ asan: deps
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
+# Each fuzz target under libFuzzer with ASan and UBSan for FUZZ_SECONDS, one after the other.
+# Opt-in: `make test` only replays the corpora in fuzz/corpus.
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DTESSARA_FUZZ=ON -DTESSARA_TESTS=OFF -DTESSARA_BENCH=OFF -DTESSARA_WERROR=OFF
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	scripts/run-fuzz $(FUZZ_DIR) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
 bench: build
 	$(BUILD)/bench/tessara_bench
 
 format:
-	find src tests bench -name '*.h' -o -name '*.cpp' | xargs clang-format -i
+	find src tests bench fuzz -name '*.h' -o -name '*.cpp' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_DIR) out
+	rm -rf $(BUILD) $(ASAN_DIR) $(FUZZ_DIR) out
+
+# tessara generate against libass and spumux on the same generated scripts (bench/peers/run.sh);
+# installs the peers first. RUNS, EVENTS, SEED and BENCH_DIR pass through to the script.
+.PHONY: bench-peers
+bench-peers: build
+	scripts/install-bench-peers
+	BUILD=$(BUILD) bench/peers/run.sh

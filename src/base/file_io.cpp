@@ -47,10 +47,16 @@ std::optional<std::string> read_whole_file(const std::string& path, int& error) 
 
 namespace {
 
+FileIoCalls g_calls{::write, ::fsync};
+
+// Longest part of the target's name taken into its temporary file's name, so that a name near
+// the system's limit (255 bytes) still leaves room for the prefix and the random suffix.
+constexpr size_t kMaxTempNameStem = 200;
+
 // Writes everything, retrying short writes and interruptions.
 bool write_all(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        ssize_t n = g_calls.write(fd, bytes.data(), bytes.size());
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -66,7 +72,37 @@ bool write_all(int fd, std::string_view bytes) {
     return true;
 }
 
+// A device or pipe standing at the target cannot be replaced by a rename (and as root the
+// rename would succeed and put a plain file where the device was): the bytes are written into
+// it. Opened without blocking so that a pipe nobody reads fails at once instead of hanging.
+bool write_into_special(const std::string& target, const std::string& path, std::string_view bytes,
+                        std::string_view open_failure_format, std::string_view write_failure_format,
+                        Messages& messages) {
+    int fd = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        messages.error_with_system(format_message(open_failure_format, path), errno);
+        return false;
+    }
+    int flags = ::fcntl(fd, F_GETFL);
+    bool ok = flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 && write_all(fd, bytes);
+    int err = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        messages.error_with_system(format_message(write_failure_format, path), err);
+    }
+    return ok;
+}
+
 }  // namespace
+
+FileIoCalls set_file_io_calls_for_testing(FileIoCalls calls) {
+    FileIoCalls previous = g_calls;
+    g_calls = calls;
+    return previous;
+}
 
 bool write_file_direct(const std::string& path, std::string_view bytes,
                        std::string_view open_failure_format, std::string_view write_failure_format,
@@ -76,6 +112,10 @@ bool write_file_direct(const std::string& path, std::string_view bytes,
         messages.error_with_system(format_message(open_failure_format, path), errno);
         return false;
     }
+    // Only a regular file is removed on failure: a device under the name (/dev/full) is no
+    // partial file, and as root unlinking it would delete the device node.
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     bool ok = write_all(fd, bytes);
     int err = ok ? 0 : errno;
     if (::close(fd) != 0 && ok) {
@@ -83,7 +123,9 @@ bool write_file_direct(const std::string& path, std::string_view bytes,
         err = errno;
     }
     if (!ok) {
-        ::unlink(path.c_str());
+        if (regular) {
+            ::unlink(path.c_str());
+        }
         messages.error_with_system(format_message(write_failure_format, path), err);
     }
     return ok;
@@ -131,9 +173,16 @@ bool write_file_atomically(const std::string& path, std::string_view bytes,
             target = resolved;
         }
     }
+    struct stat st {};
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        return write_into_special(target.string(), path, bytes, open_failure_format,
+                                  write_failure_format, messages);
+    }
     fs::path dir = target.parent_path();
-    std::string temp = (dir.empty() ? fs::path(".") : dir).string() + "/." +
-                       target.filename().string() + ".tessara-XXXXXX";
+    std::string stem = target.filename().string().substr(0, kMaxTempNameStem);
+    std::string temp =
+        (dir.empty() ? fs::path(".") : dir).string() + "/." + stem + ".tessara-XXXXXX";
 
     int fd = ::mkstemp(temp.data());
     if (fd < 0) {
@@ -142,9 +191,8 @@ bool write_file_atomically(const std::string& path, std::string_view bytes,
     }
     // Keep the permissions of the file being replaced; a new file gets the usual 0666 less the
     // umask, as an ordinary create would give it.
-    struct stat st {};
     mode_t mode;
-    if (::stat(target.c_str(), &st) == 0) {
+    if (exists) {
         mode = st.st_mode & 07777;
         // Keep the owner too where we may (as root); elsewhere this fails harmlessly.
         [[maybe_unused]] int ignored = ::fchown(fd, st.st_uid, st.st_gid);
@@ -160,7 +208,7 @@ bool write_file_atomically(const std::string& path, std::string_view bytes,
         messages.error_with_system(format_message(write_failure_format, path), err);
         return false;
     };
-    if (::fchmod(fd, mode) != 0 || !write_all(fd, bytes) || ::fsync(fd) != 0) {
+    if (::fchmod(fd, mode) != 0 || !write_all(fd, bytes) || g_calls.fsync(fd) != 0) {
         return fail(errno);
     }
     if (::close(fd) != 0) {

@@ -31,6 +31,12 @@ constexpr int32_t muldiv_round(int32_t a, int32_t b, int32_t c) {
     return static_cast<int32_t>(negative ? -v : v);
 }
 
+// A 64-bit value held to the 32-bit range: sums of 32-bit values are made in 64 bits and
+// saturate instead of overflowing.
+constexpr int32_t saturate_int32(int64_t v) {
+    return v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : static_cast<int32_t>(v);
+}
+
 // Floor and ceiling of a / b for b > 0.
 constexpr int64_t floor_div(int64_t a, int64_t b) {
     int64_t q = a / b;

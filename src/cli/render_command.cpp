@@ -28,6 +28,19 @@ void set_classes(std::vector<script::CSubSegment>& runs, int32_t colour_mode) {
     }
 }
 
+// Writes the picture as PNG. An empty picture is one without pixels, or one enlarge() refused as
+// too large; it is reported here, as nothing further down would say why nothing was written.
+bool write_picture(const std::string& path, const render::Bitmap<uint32_t>& image,
+                   base::Messages& messages) {
+    if (image.empty()) {
+        messages.error("Cannot write " + path +
+                       ": the picture is empty, or larger than 32768 pixels on a side or "
+                       "128 Mi pixels in all (try a smaller --scale).");
+        return false;
+    }
+    return render::write_png(path, image, messages);
+}
+
 // Paints the laid-out box over the background colour, each pixel in its run's colour.
 render::Bitmap<uint32_t> paint(const render::RenderedSubtitle& sub, uint32_t background) {
     render::Bitmap<uint32_t> image(std::max(sub.box_width, 1), std::max(sub.box_height, 1),
@@ -104,7 +117,7 @@ int render_subpicture(script::Script& script, std::optional<long> number,
         return kExitFailed;
     }
     auto image = render::enlarge(paint_subpicture(*found, script), static_cast<int32_t>(scale));
-    if (image.empty() || !render::write_png(output, image, messages)) {
+    if (!write_picture(output, image, messages)) {
         return kExitFailed;
     }
     std::cout << "subpicture " << found->sequence << " ("
@@ -190,7 +203,7 @@ int run_render(const std::vector<std::string>& args, const GlobalOptions& option
     }
     auto image =
         render::enlarge(paint(sub, script.settings.back_color), static_cast<int32_t>(scale));
-    if (image.empty() || !render::write_png(*output, image, messages)) {
+    if (!write_picture(*output, image, messages)) {
         return kExitFailed;
     }
     int lines = 0;

@@ -2,6 +2,9 @@
 
 #include <tiffio.h>
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <cassert>
 #include <cerrno>
 #include <cstdarg>
@@ -9,11 +12,13 @@
 #include <limits>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "base/file_io.h"
 #include "base/messages.h"
 #include "render/image_types.h"
 #include "render/little_endian.h"
+#include "render/packbits.h"
 #include "render/yc_writer.h"
 
 namespace tessara::render {
@@ -32,14 +37,52 @@ uint8_t blue_of(uint32_t c) {
     return static_cast<uint8_t>((c >> 16) & 0xFF);
 }
 
-// The longest run of equal values starting at `i`, at most `limit`.
+// The longest run of equal values starting at `i` (i < n), at most `limit`. Subpictures are
+// mostly long runs of background, so eight pixels are compared at a time.
 int32_t run_length(const uint8_t* px, int32_t i, int32_t n, int32_t limit) {
-    int32_t run = 1;
-    while (i + run < n && run < limit && px[i + run] == px[i]) {
-        ++run;
+    const int32_t end = static_cast<int32_t>(std::min<int64_t>(n, int64_t{i} + limit));
+    const uint8_t v = px[i];
+    int32_t k = i + 1;
+    if constexpr (std::endian::native == std::endian::little) {
+        const uint64_t pattern = 0x0101010101010101ULL * v;
+        for (; k + 8 <= end; k += 8) {
+            uint64_t word;
+            std::memcpy(&word, px + k, sizeof word);
+            if (const uint64_t diff = word ^ pattern; diff != 0) {
+                return k + std::countr_zero(diff) / 8 - i;  // the first differing byte
+            }
+        }
     }
-    return run;
+    while (k < end && px[k] == v) {
+        ++k;
+    }
+    return k - i;
 }
+
+// One row's run-length codes, gathered in a buffer sized for the worst case (two bytes a pixel
+// and an end code) and appended to the file in one piece, far cheaper than growing the file a
+// byte at a time.
+class RowBytes {
+  public:
+    explicit RowBytes(int32_t width) : m_bytes(2 * static_cast<size_t>(std::max(width, 0)) + 4) {}
+    void put(uint8_t v) {
+        assert(m_size < m_bytes.size());
+        m_bytes[m_size++] = v;
+    }
+    void put(const uint8_t* p, int32_t n) {
+        assert(m_size + static_cast<size_t>(n) <= m_bytes.size());
+        std::memcpy(m_bytes.data() + m_size, p, static_cast<size_t>(n));
+        m_size += static_cast<size_t>(n);
+    }
+    void move_to(std::string& out) {
+        out.append(reinterpret_cast<const char*>(m_bytes.data()), m_size);
+        m_size = 0;
+    }
+
+  private:
+    std::vector<uint8_t> m_bytes;
+    size_t m_size = 0;
+};
 
 // ---- BMP ----------------------------------------------------------------------------------
 
@@ -104,13 +147,13 @@ std::optional<std::string> bmp_file(int32_t width, int32_t height, uint16_t bits
     return out;
 }
 
-void rle8_row(std::string& out, const uint8_t* px, int32_t n) {
+void rle8_row(RowBytes& out, const uint8_t* px, int32_t n) {
     int32_t i = 0;
     while (i < n) {
         const int32_t run = run_length(px, i, n, kRleMaxRun);
         if (run >= 2) {
-            put_u8(out, static_cast<uint8_t>(run));
-            put_u8(out, px[i]);
+            out.put(static_cast<uint8_t>(run));
+            out.put(px[i]);
             i += run;
             continue;
         }
@@ -122,15 +165,15 @@ void rle8_row(std::string& out, const uint8_t* px, int32_t n) {
         const int32_t count = j - i;
         if (count < kRleMinAbsolute) {
             for (int32_t k = i; k < j; ++k) {
-                put_u8(out, 1);
-                put_u8(out, px[k]);
+                out.put(1);
+                out.put(px[k]);
             }
         } else {
-            put_u8(out, kRleEscape);
-            put_u8(out, static_cast<uint8_t>(count));
-            out.append(reinterpret_cast<const char*>(px + i), static_cast<size_t>(count));
+            out.put(kRleEscape);
+            out.put(static_cast<uint8_t>(count));
+            out.put(px + i, count);
             if (count % 2 != 0) {
-                put_u8(out, 0);  // absolute runs end on a 16-bit boundary
+                out.put(0);  // absolute runs end on a 16-bit boundary
             }
         }
         i = j;
@@ -140,7 +183,7 @@ void rle8_row(std::string& out, const uint8_t* px, int32_t n) {
 // 4-bit runs: an encoded run repeats the two nibbles of its byte alternately, so one code
 // carries either a run of one index or any two pixels. Absolute runs are kept to an even
 // number of pixels so each ends on a whole byte; some readers mishandle an odd run's half byte.
-void rle4_row(std::string& out, const uint8_t* px, int32_t n) {
+void rle4_row(RowBytes& out, const uint8_t* px, int32_t n) {
     constexpr int32_t kMaxAbsolute = kRleMaxRun - 1;  // even
     auto pair = [](uint8_t hi, uint8_t lo) {
         return static_cast<uint8_t>((hi << 4) | (lo & 0x0F));
@@ -149,8 +192,8 @@ void rle4_row(std::string& out, const uint8_t* px, int32_t n) {
     while (i < n) {
         const int32_t run = run_length(px, i, n, kRleMaxRun);
         if (run >= 2) {
-            put_u8(out, static_cast<uint8_t>(run));
-            put_u8(out, pair(px[i], px[i]));
+            out.put(static_cast<uint8_t>(run));
+            out.put(pair(px[i], px[i]));
             i += run;
             continue;
         }
@@ -160,13 +203,13 @@ void rle4_row(std::string& out, const uint8_t* px, int32_t n) {
         }
         const int32_t even = (j - i) & ~1;
         if (even >= kRleMinAbsolute) {
-            put_u8(out, kRleEscape);
-            put_u8(out, static_cast<uint8_t>(even));
+            out.put(kRleEscape);
+            out.put(static_cast<uint8_t>(even));
             for (int32_t k = i; k < i + even; k += 2) {
-                put_u8(out, pair(px[k], px[k + 1]));
+                out.put(pair(px[k], px[k + 1]));
             }
             if ((even / 2) % 2 != 0) {
-                put_u8(out, 0);
+                out.put(0);
             }
             // An odd pixel left over starts the next step.
             i += even;
@@ -174,8 +217,8 @@ void rle4_row(std::string& out, const uint8_t* px, int32_t n) {
         }
         for (int32_t k = i; k < j; k += 2) {
             const bool two = k + 1 < j;
-            put_u8(out, two ? 2 : 1);
-            put_u8(out, pair(px[k], two ? px[k + 1] : 0));
+            out.put(two ? 2 : 1);
+            out.put(pair(px[k], two ? px[k + 1] : 0));
         }
         i = j;
     }
@@ -187,14 +230,16 @@ std::optional<std::string> bmp_indexed_pixels(const Bitmap<uint8_t>& indices,
     const int32_t h = indices.height();
     std::string pixels;
     if (rle) {
+        RowBytes row(w);
         for (int32_t y = h - 1; y >= 0; --y) {
             if (bits_per_pixel == 8) {
-                rle8_row(pixels, indices.row(y), w);
+                rle8_row(row, indices.row(y), w);
             } else {
-                rle4_row(pixels, indices.row(y), w);
+                rle4_row(row, indices.row(y), w);
             }
-            put_u8(pixels, kRleEscape);
-            put_u8(pixels, y > 0 ? kRleEndOfLine : kRleEndOfBitmap);
+            row.put(kRleEscape);
+            row.put(y > 0 ? kRleEndOfLine : kRleEndOfBitmap);
+            row.move_to(pixels);
         }
         if (h == 0) {
             put_u8(pixels, kRleEscape);
@@ -238,13 +283,13 @@ constexpr uint8_t kTgaRunPacket = 0x80;
 // The TGA 2.0 footer: no extension or developer area, then the signature with its NUL.
 constexpr std::string_view kTgaSignature{"TRUEVISION-XFILE.\0", 18};
 
-void tga_rle_row(std::string& out, const uint8_t* px, int32_t n) {
+void tga_rle_row(RowBytes& out, const uint8_t* px, int32_t n) {
     int32_t i = 0;
     while (i < n) {
         const int32_t run = run_length(px, i, n, kTgaMaxPacket);
         if (run >= 2) {
-            put_u8(out, static_cast<uint8_t>(kTgaRunPacket | (run - 1)));
-            put_u8(out, px[i]);
+            out.put(static_cast<uint8_t>(kTgaRunPacket | (run - 1)));
+            out.put(px[i]);
             i += run;
             continue;
         }
@@ -252,8 +297,8 @@ void tga_rle_row(std::string& out, const uint8_t* px, int32_t n) {
         while (j < n && j - i < kTgaMaxPacket && run_length(px, j, n, 2) < 2) {
             ++j;
         }
-        put_u8(out, static_cast<uint8_t>(j - i - 1));
-        out.append(reinterpret_cast<const char*>(px + i), static_cast<size_t>(j - i));
+        out.put(static_cast<uint8_t>(j - i - 1));
+        out.put(px + i, j - i);
         i = j;
     }
 }
@@ -343,9 +388,10 @@ int tiff_warning(TIFF*, void*, const char*, const char*, va_list) {
     return 1;
 }
 
-bool tiff_write_image(TIFF* tif, const Bitmap<uint32_t>& image) {
-    const int32_t w = image.width();
-    const int32_t h = image.height();
+// Writes a w x h RGB image whose rows `fill_row(y, bytes)` provides, three bytes a pixel; it
+// returns true for a row of nothing but the background colour (which may always be the same).
+template <typename FillRow>
+bool tiff_write_image(TIFF* tif, int32_t w, int32_t h, FillRow&& fill_row) {
     if (TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(w)) != 1 ||
         TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(h)) != 1 ||
         TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8) != 1 ||
@@ -360,17 +406,128 @@ bool tiff_write_image(TIFF* tif, const Bitmap<uint32_t>& image) {
     }
     std::vector<uint8_t> row(static_cast<size_t>(w) * 3);
     for (int32_t y = 0; y < h; ++y) {
-        const uint32_t* in = image.row(y);
-        for (int32_t x = 0; x < w; ++x) {
-            row[3 * size_t(x)] = red_of(in[x]);
-            row[3 * size_t(x) + 1] = green_of(in[x]);
-            row[3 * size_t(x) + 2] = blue_of(in[x]);
-        }
+        fill_row(y, row.data());
         if (TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0) != 1) {
             return false;
         }
     }
     return TIFFFlush(tif) == 1;
+}
+
+// tiff_write_image with the rows compressed here, strip by strip, rather than by libtiff row
+// by row: the same codes (see packbits_row) at a fraction of the cost. libtiff still lays out
+// the file, so the bytes are those tiff_write_image writes.
+template <typename FillRow>
+bool tiff_write_packed(TIFF* tif, int32_t w, int32_t h, FillRow&& fill_row) {
+    if (TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(w)) != 1 ||
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(h)) != 1 ||
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8) != 1 ||
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3) != 1 ||
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) != 1 ||
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) != 1 ||
+        TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) != 1 ||
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_PACKBITS) != 1 ||
+        TIFFSetField(tif, TIFFTAG_SOFTWARE, kTiffSoftware) != 1 ||
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0)) != 1) {
+        return false;
+    }
+    uint32_t strip_rows = 0;
+    if (TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &strip_rows) != 1 || strip_rows == 0) {
+        return false;
+    }
+    std::vector<uint8_t> row(static_cast<size_t>(w) * 3);
+    std::string strip;
+    std::string background;  // a packed row of background, once one was seen
+    int32_t y = 0;
+    for (uint32_t s = 0; y < h; ++s) {
+        strip.clear();
+        for (uint32_t r = 0; r < strip_rows && y < h; ++r, ++y) {
+            // Rows of nothing but background pack the same every time.
+            if (!fill_row(y, row.data())) {
+                packbits_row(row.data(), row.size(), strip);
+            } else {
+                if (background.empty()) {
+                    packbits_row(row.data(), row.size(), background);
+                }
+                strip += background;
+            }
+        }
+        const auto size = static_cast<tmsize_t>(strip.size());
+        if (TIFFWriteRawStrip(tif, s, strip.data(), size) != size) {
+            return false;
+        }
+    }
+    return TIFFFlush(tif) == 1;
+}
+
+// The TIFF file of a w x h image, rows as tiff_write_image takes them.
+template <typename FillRow>
+std::optional<std::string> encode_tiff_rows(int32_t w, int32_t h, FillRow&& fill_row) {
+    MemoryFile file;
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (options == nullptr) {
+        return std::nullopt;
+    }
+    TIFFOpenOptionsSetErrorHandlerExtR(options, tiff_error, &file);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, tiff_warning, nullptr);
+    TIFF* tif = TIFFClientOpenExt("bitmap", "w", &file, memory_read, memory_write, memory_seek,
+                                  memory_close, memory_size, memory_map, memory_unmap, options);
+    TIFFOpenOptionsFree(options);
+    if (tif == nullptr) {
+        return std::nullopt;
+    }
+    // An empty image goes the way libtiff refuses it.
+    const bool written = w > 0 && h > 0 ? tiff_write_packed(tif, w, h, fill_row)
+                                        : tiff_write_image(tif, w, h, fill_row);
+    TIFFClose(tif);
+    if (!written || file.failed) {
+        return std::nullopt;
+    }
+    return std::move(file.bytes);
+}
+
+// The TIFF file of the part of a class map inside `extent`, as encode_tiff(build_rgb_image(...))
+// gives it, without the image in between: each row starts as background and only the pixels
+// that are not are written over it.
+std::optional<std::string> encode_tiff_classes(const ClassMap& classes, const Rect& extent,
+                                               const ClassColours& colours) {
+    const int32_t w = std::max(extent.width(), 0);
+    std::array<std::array<uint8_t, 3>, 5> rgb{};  // classes 0-3, then any other value (black)
+    for (size_t k = 0; k < 4; ++k) {
+        rgb[k] = {red_of(colours[k]), green_of(colours[k]), blue_of(colours[k])};
+    }
+    std::vector<uint8_t> background(static_cast<size_t>(w) * 3);
+    for (size_t x = 0; x < static_cast<size_t>(w); ++x) {
+        std::memcpy(&background[3 * x], rgb[kBackground].data(), 3);
+    }
+    const int64_t first = std::clamp<int64_t>(-int64_t{extent.left}, 0, w);
+    const int64_t last = std::clamp<int64_t>(int64_t{classes.width()} - extent.left, first, w);
+    return encode_tiff_rows(w, std::max(extent.height(), 0), [&](int32_t r, uint8_t* out) {
+        std::memcpy(out, background.data(), background.size());
+        const int64_t y = int64_t{extent.top} + r;
+        if (y < 0 || y >= classes.height()) {
+            return true;
+        }
+        bool plain = true;
+        const uint8_t* in = classes.row(static_cast<int32_t>(y)) + (extent.left + first);
+        const int64_t count = last - first;
+        uint8_t* at = out + 3 * first;
+        constexpr uint64_t kAllBackground = 0x0101010101010101ULL * kBackground;
+        for (int64_t i = 0; i < count;) {
+            uint64_t eight = 0;
+            if (i + 8 <= count && (std::memcpy(&eight, in + i, 8), eight == kAllBackground)) {
+                i += 8;  // background stays as filled in
+                continue;
+            }
+            const uint8_t k = in[i];
+            if (k != kBackground) {
+                std::memcpy(at + 3 * i, rgb[std::min<uint8_t>(k, 4)].data(), 3);
+                plain = false;
+            }
+            ++i;
+        }
+        return plain;
+    });
 }
 
 // ---- Writing ------------------------------------------------------------------------------
@@ -383,35 +540,68 @@ constexpr int32_t kMaxBitmapSide = 0xFFFF;
 
 }  // namespace
 
+namespace {
+
+// Maps the part of a class map inside `extent` through `lut` (one entry per byte value, the same
+// for every value above 3) into `out` (extent-sized). Pixels outside the map take
+// lut[kBackground].
+template <typename T>
+void map_classes(const ClassMap& classes, const Rect& extent, const std::array<T, 256>& lut,
+                 Bitmap<T>& out) {
+    const T background = lut[kBackground];
+    // The columns of the extent that lie on the map, relative to the extent's left.
+    const int64_t first = std::clamp<int64_t>(-int64_t{extent.left}, 0, out.width());
+    const int64_t last =
+        std::clamp<int64_t>(int64_t{classes.width()} - extent.left, first, out.width());
+    for (int32_t r = 0; r < out.height(); ++r) {
+        T* row = out.row(r);
+        const int64_t y = int64_t{extent.top} + r;
+        if (y < 0 || y >= classes.height()) {
+            std::fill(row, row + out.width(), background);
+            continue;
+        }
+        const uint8_t* in = classes.row(static_cast<int32_t>(y)) + (extent.left + first);
+        std::fill(row, row + first, background);
+        // Masks rather than a table lookup, so that the loop is vectorised.
+        const T c0 = lut[0], c1 = lut[1], c2 = lut[2], c3 = lut[3], other = lut[4];
+        for (int64_t c = first; c < last; ++c) {
+            const uint8_t k = in[c - first];
+            const auto mask = [](bool b) { return static_cast<T>(T(0) - T(b)); };
+            row[c] = static_cast<T>((mask(k == 0) & c0) | (mask(k == 1) & c1) |
+                                    (mask(k == 2) & c2) | (mask(k == 3) & c3) |
+                                    (mask(k > 3) & other));
+        }
+        std::fill(row + last, row + out.width(), background);
+    }
+}
+
+}  // namespace
+
 PaletteImage build_palette_image(const ClassMap& classes, const Rect& extent,
                                  const ClassColours& colours, const PaletteOrder& order) {
     PaletteImage image;
     for (size_t k = 0; k < 4; ++k) {
         image.palette[order[k]] = colours[k] & kColourMask;
     }
-    image.indices = Bitmap<uint8_t>(extent.width(), extent.height(), order[kBackground]);
-    for (int32_t r = 0; r < image.indices.height(); ++r) {
-        uint8_t* out = image.indices.row(r);
-        for (int32_t c = 0; c < image.indices.width(); ++c) {
-            const uint8_t k =
-                classes.get(int64_t{extent.left} + c, int64_t{extent.top} + r, kBackground);
-            out[c] = order[k <= kBackground ? k : kBackground];
-        }
+    std::array<uint8_t, 256> lut;
+    lut.fill(order[kBackground]);
+    for (size_t k = 0; k < 4; ++k) {
+        lut[k] = order[k];
     }
+    image.indices = Bitmap<uint8_t>(extent.width(), extent.height(), order[kBackground]);
+    map_classes(classes, extent, lut, image.indices);
     return image;
 }
 
 Bitmap<uint32_t> build_rgb_image(const ClassMap& classes, const Rect& extent,
                                  const ClassColours& colours) {
-    Bitmap<uint32_t> image(extent.width(), extent.height(), 0);
-    for (int32_t r = 0; r < image.height(); ++r) {
-        uint32_t* out = image.row(r);
-        for (int32_t c = 0; c < image.width(); ++c) {
-            const uint8_t k =
-                classes.get(int64_t{extent.left} + c, int64_t{extent.top} + r, kBackground);
-            out[c] = k <= kBackground ? colours[k] & kColourMask : 0;
-        }
+    std::array<uint32_t, 256> lut;
+    lut.fill(0);
+    for (size_t k = 0; k < 4; ++k) {
+        lut[k] = colours[k] & kColourMask;
     }
+    Bitmap<uint32_t> image(extent.width(), extent.height(), 0);
+    map_classes(classes, extent, lut, image);
     return image;
 }
 
@@ -450,25 +640,15 @@ std::optional<std::string> encode_bmp_rgb(const Bitmap<uint32_t>& image) {
 }
 
 std::optional<std::string> encode_tiff(const Bitmap<uint32_t>& image) {
-    MemoryFile file;
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    if (options == nullptr) {
-        return std::nullopt;
-    }
-    TIFFOpenOptionsSetErrorHandlerExtR(options, tiff_error, &file);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, tiff_warning, nullptr);
-    TIFF* tif = TIFFClientOpenExt("bitmap", "w", &file, memory_read, memory_write, memory_seek,
-                                  memory_close, memory_size, memory_map, memory_unmap, options);
-    TIFFOpenOptionsFree(options);
-    if (tif == nullptr) {
-        return std::nullopt;
-    }
-    const bool written = tiff_write_image(tif, image);
-    TIFFClose(tif);
-    if (!written || file.failed) {
-        return std::nullopt;
-    }
-    return std::move(file.bytes);
+    return encode_tiff_rows(image.width(), image.height(), [&](int32_t y, uint8_t* out) {
+        const uint32_t* in = image.row(y);
+        for (int32_t x = 0; x < image.width(); ++x) {
+            out[3 * size_t(x)] = red_of(in[x]);
+            out[3 * size_t(x) + 1] = green_of(in[x]);
+            out[3 * size_t(x) + 2] = blue_of(in[x]);
+        }
+        return false;
+    });
 }
 
 std::optional<std::string> encode_tga(const PaletteImage& image, bool rle) {
@@ -495,10 +675,12 @@ std::optional<std::string> encode_tga(const PaletteImage& image, bool rle) {
         put_u8(out, green_of(c));
         put_u8(out, red_of(c));
     }
+    RowBytes packed(w);
     for (int32_t y = h - 1; y >= 0; --y) {
         const uint8_t* row = image.indices.row(y);
         if (rle) {
-            tga_rle_row(out, row, w);
+            tga_rle_row(packed, row, w);
+            packed.move_to(out);
         } else {
             out.append(reinterpret_cast<const char*>(row), static_cast<size_t>(w));
         }
@@ -546,7 +728,7 @@ bool write_bitmap(const SubpictureCanvas& canvas, const std::string& path,
                         : encode_bmp_rgb(build_rgb_image(canvas.classes(), extent, colours));
             break;
         case ImageEncoding::Tiff:
-            bytes = encode_tiff(build_rgb_image(canvas.classes(), extent, colours));
+            bytes = encode_tiff_classes(canvas.classes(), extent, colours);
             failure = 0;  // libtiff gives no system reason
             break;
         case ImageEncoding::Tga:

@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <tuple>
+#include <unordered_map>
 #include <utility>
 
 #include "base/int_math.h"
@@ -43,6 +44,8 @@ constexpr size_t kMaxFaceChars = 31;
 // Synthetic italic leans glyphs by 12 degrees; synthetic bold thickens strokes by 1/24 em.
 constexpr double kSyntheticSlant = 0.21256;
 constexpr double kSyntheticBoldPerEm = 1.0 / 24.0;
+// Coverage a font keeps of the glyphs it has rendered (bytes); when full, it starts afresh.
+constexpr size_t kGlyphCacheBytes = size_t{2} << 20;
 
 // a / b rounded to nearest, halves away from zero; b > 0.
 int64_t round_div(int64_t a, int64_t b) {
@@ -300,6 +303,23 @@ class SystemFont final : public Font {
                 int32_t char_extra) const;
     void draw_glyph(uint32_t glyph, int64_t x64, int64_t y64, GreyMap& map) const;
 
+    // Rendered glyphs by glyph and sub-pixel origin. A glyph's coverage depends on nothing else,
+    // and subtitles repeat the same letters at the same few fractions over and over.
+    struct CachedGlyph {
+        int64_t left = 0;  // the coverage's left column and top row relative to the whole-pixel
+        int64_t top = 0;   // origin (top upwards, as in the outline)
+        unsigned width = 0;
+        unsigned rows = 0;
+        int pitch = 0;
+        bool drawable = false;  // false: the glyph draws nothing at all
+        std::vector<unsigned char> coverage;
+    };
+    static uint64_t glyph_key(uint32_t glyph, int64_t fx, int64_t fy) {
+        return (uint64_t{glyph} << 12) | static_cast<uint64_t>(fx << 6) | static_cast<uint64_t>(fy);
+    }
+    void blend(const unsigned char* coverage, int pitch, unsigned width, unsigned rows,
+               GreyMap& map, int64_t map_left, int64_t map_top) const;
+
     FontSetup m_setup;
     int32_t m_ascent = 0;
     int32_t m_descent = 0;
@@ -309,6 +329,8 @@ class SystemFont final : public Font {
     FT_Matrix m_scale{};
     FT_Pos m_embolden = 0;                          // 1/64 px; 0 without synthetic bold
     mutable std::vector<unsigned char> m_coverage;  // scratch glyph bitmap for draw()
+    mutable std::unordered_map<uint64_t, CachedGlyph> m_glyphs;
+    mutable size_t m_glyph_bytes = 0;  // coverage held by m_glyphs
 };
 
 void SystemFont::finish(GlyphPlacement& g, const std::vector<int64_t>& advances64,
@@ -439,18 +461,60 @@ void SystemFont::draw(const GlyphPlacement& glyphs, GreyMap& map, int32_t x, int
     }
 }
 
+// Ink darkens: each pixel keeps the darker of what is there and the glyph's grey. The coverage
+// must lie wholly inside the map.
+void SystemFont::blend(const unsigned char* coverage, int pitch, unsigned width, unsigned rows,
+                       GreyMap& map, int64_t map_left, int64_t map_top) const {
+    for (unsigned r = 0; r < rows; ++r) {
+        const unsigned char* src = coverage + static_cast<size_t>(r) * static_cast<size_t>(pitch);
+        uint8_t* dst = map.row(static_cast<int32_t>(map_top + r)) + map_left;
+        if (m_setup.antialias) {
+            for (unsigned c = 0; c < width; ++c) {
+                const auto grey = static_cast<uint8_t>(255 - src[c]);
+                dst[c] = grey < dst[c] ? grey : dst[c];
+            }
+        } else {
+            for (unsigned c = 0; c < width; ++c) {
+                if (((src[c >> 3] >> (7 - (c & 7))) & 1) != 0) {
+                    dst[c] = 0;
+                }
+            }
+        }
+    }
+}
+
 // Draws one glyph with its origin at (x64, y64), in 1/64 device pixels from the map's top left.
 void SystemFont::draw_glyph(uint32_t glyph, int64_t x64, int64_t y64, GreyMap& map) const {
+    // The whole-pixel part of the origin becomes the bitmap's place in the map, the fraction
+    // moves the outline.
+    const int64_t ix = base::floor_div(x64, 64);
+    const int64_t iy = base::floor_div(y64, 64);
+    const int64_t fx = x64 - ix * 64;
+    const int64_t fy = y64 - iy * 64;
+    const uint64_t key = glyph_key(glyph, fx, fy);
+    if (auto it = m_glyphs.find(key); it != m_glyphs.end()) {
+        const CachedGlyph& g = it->second;
+        if (!g.drawable) {
+            return;
+        }
+        // A glyph that reaches over the map's edge is rendered clipped below instead.
+        const int64_t map_left = ix + g.left;
+        const int64_t map_top = iy - g.top;
+        if (map_left >= 0 && map_top >= 0 && map_left + g.width <= map.width() &&
+            map_top + g.rows <= map.height()) {
+            blend(g.coverage.data(), g.pitch, g.width, g.rows, map, map_left, map_top);
+            return;
+        }
+    }
+
     FT_Face ft = m_setup.face->ft_face;
     if (glyph >= static_cast<uint32_t>(ft->num_glyphs) ||
         FT_Load_Glyph(ft, glyph, FT_LOAD_NO_SCALE | FT_LOAD_NO_BITMAP) != 0 ||
-        ft->glyph->format != FT_GLYPH_FORMAT_OUTLINE) {
+        ft->glyph->format != FT_GLYPH_FORMAT_OUTLINE || ft->glyph->outline.n_points == 0) {
+        m_glyphs[key] = CachedGlyph{};
         return;
     }
     FT_Outline* outline = &ft->glyph->outline;
-    if (outline->n_points == 0) {
-        return;
-    }
     FT_Matrix scale = m_scale;
     FT_Outline_Transform(outline, &scale);
     if (m_embolden != 0) {
@@ -461,12 +525,8 @@ void SystemFont::draw_glyph(uint32_t glyph, int64_t x64, int64_t y64, GreyMap& m
                         0x10000};
         FT_Outline_Transform(outline, &slant);
     }
-    // Device rows grow downwards while outline y grows upwards. The whole-pixel part of the
-    // origin becomes the bitmap's place in the map, the fraction moves the outline.
-    const int64_t ix = base::floor_div(x64, 64);
-    const int64_t iy = base::floor_div(y64, 64);
-    FT_Outline_Translate(outline, static_cast<FT_Pos>(x64 - ix * 64),
-                         -static_cast<FT_Pos>(y64 - iy * 64));
+    // Device rows grow downwards while outline y grows upwards.
+    FT_Outline_Translate(outline, static_cast<FT_Pos>(fx), -static_cast<FT_Pos>(fy));
 
     FT_BBox box;
     FT_Outline_Get_CBox(outline, &box);
@@ -484,6 +544,7 @@ void SystemFont::draw_glyph(uint32_t glyph, int64_t x64, int64_t y64, GreyMap& m
     if (c0 >= c1 || r0 >= r1) {
         return;
     }
+    const bool whole = c0 == 0 && r0 == 0 && c1 == width && r1 == rows;
 
     FT_Bitmap bitmap{};
     bitmap.width = static_cast<unsigned>(c1 - c0);
@@ -496,32 +557,28 @@ void SystemFont::draw_glyph(uint32_t glyph, int64_t x64, int64_t y64, GreyMap& m
         bitmap.pixel_mode = FT_PIXEL_MODE_MONO;
         bitmap.pitch = static_cast<int>((bitmap.width + 15) / 16 * 2);
     }
-    m_coverage.assign(static_cast<size_t>(bitmap.pitch) * bitmap.rows, 0);
-    bitmap.buffer = m_coverage.data();
+    std::vector<unsigned char> coverage;
+    std::vector<unsigned char>& buffer = whole ? coverage : m_coverage;
+    buffer.assign(static_cast<size_t>(bitmap.pitch) * bitmap.rows, 0);
+    bitmap.buffer = buffer.data();
     // The bitmap's bottom left corner becomes the outline's origin.
     FT_Outline_Translate(outline, static_cast<FT_Pos>(-(left + c0) * 64),
                          static_cast<FT_Pos>(-(top - r1) * 64));
     if (FT_Outline_Get_Bitmap(m_setup.face->library->ft, outline, &bitmap) != 0) {
         return;
     }
-
-    // Ink darkens: each pixel keeps the darker of what is there and this glyph's grey.
-    for (unsigned r = 0; r < bitmap.rows; ++r) {
-        const unsigned char* src = m_coverage.data() + static_cast<size_t>(r) * bitmap.pitch;
-        uint8_t* dst = map.row(static_cast<int32_t>(map_top + r0 + r)) + (map_left + c0);
-        for (unsigned c = 0; c < bitmap.width; ++c) {
-            unsigned coverage;
-            if (m_setup.antialias) {
-                coverage = src[c];
-            } else {
-                coverage = ((src[c >> 3] >> (7 - (c & 7))) & 1) != 0 ? 255 : 0;
-            }
-            const auto grey = static_cast<uint8_t>(255 - coverage);
-            if (grey < dst[c]) {
-                dst[c] = grey;
-            }
-        }
+    blend(buffer.data(), bitmap.pitch, bitmap.width, bitmap.rows, map, map_left + c0,
+          map_top + r0);
+    if (!whole) {
+        return;  // only a glyph rendered whole is kept
     }
+    if (m_glyph_bytes + coverage.size() > kGlyphCacheBytes) {
+        m_glyphs.clear();
+        m_glyph_bytes = 0;
+    }
+    m_glyph_bytes += coverage.size();
+    m_glyphs[key] = CachedGlyph{left,         top,  bitmap.width, bitmap.rows,
+                                bitmap.pitch, true, std::move(coverage)};
 }
 
 // ---------------------------------------------------------------------------------------------

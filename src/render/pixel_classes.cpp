@@ -1,6 +1,7 @@
 #include "render/pixel_classes.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace tessara::render {
@@ -29,22 +30,30 @@ ClassMap classify_and_outline(const GreyMap& grey, int32_t width, int32_t height
     // Thresholds outside the byte range behave like the nearest byte value.
     const int32_t face_t = std::clamp(p.face_threshold, 0, 256);
     const int32_t aa_t = std::clamp(p.aa_threshold, 0, 256);
-    for (int32_t y = 0; y < height; ++y) {
+    // g < t as g <= t - 1 on bytes, so that the row loop is vectorised; t = 0 admits nothing.
+    const bool face_any = face_t > 0, aa_any = aa_t > 0;
+    const auto face_max = static_cast<uint8_t>(face_any ? face_t - 1 : 0);
+    const auto aa_max = static_cast<uint8_t>(aa_any ? aa_t - 1 : 0);
+    const uint8_t text = p.text_class;
+    const uint8_t antialias = p.antialias_class;
+    const auto all_if = [](bool b) { return static_cast<uint8_t>(0u - static_cast<unsigned>(b)); };
+    for (int32_t y = 0; y < height && width > 0; ++y) {
         const uint8_t* in = grey.row(y);
         uint8_t* out = face.row(y);
-        // Written without branches so the compiler can vectorise the row.
         for (int32_t x = 0; x < width; ++x) {
-            const int32_t g = in[x];
-            out[x] = g < face_t ? p.text_class : g < aa_t ? p.antialias_class : kBackground;
+            const uint8_t g = in[x];
+            const uint8_t is_face = all_if(face_any && g <= face_max);
+            const uint8_t is_aa = static_cast<uint8_t>(all_if(aa_any && g <= aa_max) & ~is_face);
+            out[x] = static_cast<uint8_t>((is_face & text) | (is_aa & antialias) |
+                                          (~(is_face | is_aa) & kBackground));
         }
-        int32_t first = 0;
-        while (first < width && out[first] != p.text_class)
-            ++first;
-        if (first == width) {
+        const void* found = std::memchr(out, text, static_cast<size_t>(width));
+        if (found == nullptr) {
             continue;
         }
+        const auto first = static_cast<int32_t>(static_cast<const uint8_t*>(found) - out);
         int32_t last = width - 1;
-        while (out[last] != p.text_class)
+        while (out[last] != text)
             --last;
         tx0 = std::min(tx0, first);
         tx1 = std::max(tx1, last + 1);

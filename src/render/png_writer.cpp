@@ -14,6 +14,9 @@ namespace {
 
 constexpr int32_t kMaxPngSide = 0x7FFFFFFF / 4;  // keeps row sizes far from overflow
 constexpr int64_t kMaxEnlargedSide = 1 << 15;
+// An enlarged picture takes four bytes a pixel here and three more while it is encoded: at
+// most this many pixels (a full 720 x 576 frame enlarged 16 times fits).
+constexpr int64_t kMaxEnlargedPixels = int64_t{128} * 1024 * 1024;
 
 // libpng reports errors by calling this, which must not return: it jumps back to the setjmp
 // in write_png_rows. Library code never prints, so warnings are dropped.
@@ -55,8 +58,9 @@ Bitmap<uint32_t> enlarge(const Bitmap<uint32_t>& image, int32_t factor) {
     if (factor <= 1) {
         return image;
     }
-    if (int64_t{image.width()} * factor > kMaxEnlargedSide ||
-        int64_t{image.height()} * factor > kMaxEnlargedSide) {
+    const int64_t w = int64_t{image.width()} * factor;
+    const int64_t h = int64_t{image.height()} * factor;
+    if (w > kMaxEnlargedSide || h > kMaxEnlargedSide || w * h > kMaxEnlargedPixels) {
         return {};
     }
     Bitmap<uint32_t> out(image.width() * factor, image.height() * factor, 0);

@@ -18,7 +18,7 @@ namespace tessara::render {
 
 // The picture with every pixel repeated `factor` times across and down (nearest neighbour);
 // a factor below 1 counts as 1. An empty picture when the result would be more than 32768
-// pixels on a side.
+// pixels on a side or more than 128 Mi pixels in all.
 Bitmap<uint32_t> enlarge(const Bitmap<uint32_t>& image, int32_t factor);
 
 // An 8-bit RGB PNG of the picture; nothing when libpng fails (an empty picture, or no memory).

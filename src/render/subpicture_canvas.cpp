@@ -1,6 +1,7 @@
 #include "render/subpicture_canvas.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "base/int_math.h"
 #include "script/settings.h"
@@ -9,6 +10,17 @@ namespace tessara::render {
 
 SubpictureCanvas::SubpictureCanvas(int32_t width, int32_t height)
     : m_classes(width, height, kBackground) {}
+
+void SubpictureCanvas::clear() {
+    if (!m_box) {
+        return;
+    }
+    const auto width = static_cast<size_t>(m_box->width());
+    for (int32_t y = m_box->top; y < m_box->bottom; ++y) {
+        std::memset(m_classes.row(y) + m_box->left, kBackground, width);
+    }
+    m_box.reset();
+}
 
 void SubpictureCanvas::compose(const ClassMap& classes, int32_t box_width, int32_t box_height,
                                int32_t dx, int32_t dy, bool is_tab, bool generate_bitmaps) {
@@ -36,13 +48,21 @@ void SubpictureCanvas::compose(const ClassMap& classes, int32_t box_width, int32
     if (!generate_bitmaps) {
         return;
     }
-    for (int32_t y = clipped.top; y < clipped.bottom; ++y) {
-        uint8_t* out = m_classes.row(y);
-        for (int32_t x = clipped.left; x < clipped.right; ++x) {
-            const uint8_t c = classes.get(int64_t{x} - dx, int64_t{y} - dy, kBackground);
-            if (c != kBackground) {
-                out[x] = c;
-            }
+    // Only the part of the box the map covers can hold ink; the rest stays background.
+    const int32_t x0 = clipped.left;
+    const auto x1 =
+        static_cast<int32_t>(std::min<int64_t>(clipped.right, int64_t{dx} + classes.width()));
+    const auto y1 =
+        static_cast<int32_t>(std::min<int64_t>(clipped.bottom, int64_t{dy} + classes.height()));
+    if (x0 >= x1) {
+        return;
+    }
+    const auto count = static_cast<size_t>(x1 - x0);
+    for (int32_t y = clipped.top; y < y1; ++y) {
+        const uint8_t* in = classes.row(static_cast<int32_t>(int64_t{y} - dy)) + (int64_t{x0} - dx);
+        uint8_t* out = m_classes.row(y) + x0;
+        for (size_t i = 0; i < count; ++i) {
+            out[i] = in[i] != kBackground ? in[i] : out[i];
         }
     }
 }

@@ -27,6 +27,11 @@ class SubpictureCanvas {
     // segment that overlaps the canvas.
     const std::optional<Rect>& bounding_box() const { return m_box; }
 
+    // Back to all background with nothing composed. Only the bounding box is cleared: nothing
+    // is ever drawn outside it, so one canvas serves a whole run without a full-frame fill per
+    // subpicture.
+    void clear();
+
     // Places one rendered segment with its top-left corner at (dx, dy). The segment's box is
     // box_width x box_height; `classes` holds its pixels and may be smaller than the box or empty
     // (missing pixels are background). The part inside the canvas counts towards the bounding

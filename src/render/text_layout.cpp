@@ -29,6 +29,13 @@ constexpr int32_t kMaxFontSize = 2000;
 constexpr int32_t kBadExtent = 32000;
 // Largest run bitmap drawn (pixels); a bigger one is reported as impossible to create.
 constexpr int64_t kMaxRunPixels = int64_t{64} * 1024 * 1024;
+// Most pixels the run bitmaps of one event may take together: hundreds of frames' worth, far
+// beyond any subtitle, but it keeps an event of thousands of words at the largest font size
+// from taking minutes. Runs beyond it are left out, reported once.
+constexpr int64_t kMaxEventPixels = int64_t{64} * 1024 * 1024;
+// Line spacing in percent, as the settings and the style editor take it.
+constexpr int32_t kMinLineSpacing = 1;
+constexpr int32_t kMaxLineSpacing = 2000;
 
 int32_t to_device(int64_t logical, int32_t units_per_pixel) {
     if (units_per_pixel == 1) {
@@ -55,6 +62,12 @@ void apply_kerning(GlyphPlacement& g, std::u16string_view text,
         }
     }
 }
+
+// What is left of an event's pixels while its runs are drawn.
+struct PixelBudget {
+    int64_t left = kMaxEventPixels;
+    bool exceeded = false;
+};
 
 }  // namespace
 
@@ -83,9 +96,11 @@ LayoutSettings LayoutSettings::from_script(const script::Script& script) {
     return s;
 }
 
-std::optional<RenderedSegment> DrawText(const CSubSegment& run, const Style& subtitle_style,
+namespace {
+
+std::optional<RenderedSegment> draw_run(const CSubSegment& run, const Style& subtitle_style,
                                         const LayoutSettings& settings, FontCache& fonts,
-                                        base::Messages& messages) {
+                                        base::Messages& messages, PixelBudget* budget) {
     const bool old_scale = settings.fonts.old_scale;
     const Style merged =
         script::merge_style(subtitle_style, run.override ? &*run.override : nullptr, old_scale);
@@ -107,9 +122,12 @@ std::optional<RenderedSegment> DrawText(const CSubSegment& run, const Style& sub
         run.outline_class == kBackground ? 0 : std::clamp(subtitle_style.outline, 0, 4);
     const int32_t spacing =
         merged.extra_space != Style::kUnsetExtraSpace ? merged.extra_space : settings.char_spacing;
+    // ExtraSpace is read without a range: held to what a measurement may come to.
+    const int32_t device_spacing = std::clamp(spacing, -kBadExtent, kBadExtent);
     const int32_t extra =
         static_cast<int32_t>(std::clamp<int64_t>(int64_t{spacing} * upp, -kBadExtent, kBadExtent));
-    const int32_t space_advance = to_device(font.place_plain(u" ", 0).extent.width, upp) + spacing;
+    const int32_t space_advance =
+        to_device(font.place_plain(u" ", 0).extent.width, upp) + device_spacing;
 
     GlyphPlacement glyphs;
     if (tab) {
@@ -137,8 +155,10 @@ std::optional<RenderedSegment> DrawText(const CSubSegment& run, const Style& sub
     }
 
     RenderedSegment seg;
+    // ItalicsRight is a percentage read without a range; the extra is held like an extent.
     const int32_t e = merged.italic && merged.italics_right != 0
-                          ? static_cast<int32_t>(int64_t{th} * merged.italics_right / 100)
+                          ? static_cast<int32_t>(std::clamp<int64_t>(
+                                int64_t{th} * merged.italics_right / 100, -kBadExtent, kBadExtent))
                           : 0;
     const int32_t pad = bold_or_italic ? th / 4 + th / 2 : th / 4;
     int32_t w = tw + 2 * (o + pad) + e;
@@ -170,14 +190,24 @@ std::optional<RenderedSegment> DrawText(const CSubSegment& run, const Style& sub
     seg.antialias_class = run.antialias_class;
     seg.outline_class = run.outline_class;
 
-    if (settings.generate_bitmaps && !tab) {
-        // The scratch bitmap is wider than the box by the padding and the italic extra so that
-        // overhanging glyphs are drawn whole; only the box's columns are classified.
-        const int64_t scratch_w = int64_t{w} + 2 * pad + e;
-        if (scratch_w <= 0 || scratch_w * h > kMaxRunPixels) {
-            messages.error(kCannotCreateBitmapText);
+    if (tab || (!settings.generate_bitmaps && !settings.refuse_undrawable)) {
+        return seg;
+    }
+    // The scratch bitmap is wider than the box by the padding and the italic extra so that
+    // overhanging glyphs are drawn whole; only the box's columns are classified.
+    const int64_t scratch_w = int64_t{w} + 2 * pad + e;
+    if (scratch_w <= 0 || scratch_w * h > kMaxRunPixels) {
+        messages.error(kCannotCreateBitmapText);
+        return std::nullopt;
+    }
+    if (budget != nullptr) {
+        if (scratch_w * h > budget->left) {
+            budget->exceeded = true;
             return std::nullopt;
         }
+        budget->left -= scratch_w * h;
+    }
+    if (settings.generate_bitmaps) {
         try {
             GreyMap grey(static_cast<int32_t>(scratch_w), h, 255);
             font.draw(glyphs, grey, o + pad, o);
@@ -195,6 +225,14 @@ std::optional<RenderedSegment> DrawText(const CSubSegment& run, const Style& sub
         }
     }
     return seg;
+}
+
+}  // namespace
+
+std::optional<RenderedSegment> DrawText(const CSubSegment& run, const Style& subtitle_style,
+                                        const LayoutSettings& settings, FontCache& fonts,
+                                        base::Messages& messages) {
+    return draw_run(run, subtitle_style, settings, fonts, messages, nullptr);
 }
 
 size_t break_line(const std::vector<BreakItem>& items, size_t begin, int32_t available,
@@ -310,7 +348,10 @@ void position_segments(RenderedSubtitle& sub, int32_t available, int32_t style_l
         b = e;
     }
 
-    const int32_t spacing = style_line_spacing != 0      ? style_line_spacing
+    // A style's own spacing is read without a range; it is held to the range the global setting
+    // and the style editor allow.
+    const int32_t spacing = style_line_spacing != 0
+                                ? std::clamp(style_line_spacing, kMinLineSpacing, kMaxLineSpacing)
                             : settings.line_spacing != 0 ? settings.line_spacing
                                                          : 100;
     int32_t top = 0;
@@ -361,7 +402,7 @@ void position_segments(RenderedSubtitle& sub, int32_t available, int32_t style_l
         }
         line.width =
             static_cast<int32_t>(s) + segs[line.begin].outline + segs[line.end - 1].outline;
-        next_top = top + static_cast<int32_t>(int64_t{l} * spacing / 100);
+        next_top = base::saturate_int32(top + int64_t{l} * spacing / 100);
         top = next_top;
     }
 
@@ -415,10 +456,14 @@ bool layout_subtitle(const script::DialogueEvent& event, const LayoutSettings& s
         runs = &rtl;
     }
     out.segments.reserve(runs->size());
+    PixelBudget budget;
     for (const CSubSegment& run : *runs) {
-        if (auto seg = DrawText(run, subtitle, settings, fonts, messages)) {
+        if (auto seg = draw_run(run, subtitle, settings, fonts, messages, &budget)) {
             out.segments.push_back(std::move(*seg));
         }
+    }
+    if (budget.exceeded) {
+        messages.error(kCannotCreateBitmapText);
     }
 
     const bool scale =
@@ -438,7 +483,8 @@ bool layout_subtitle(const script::DialogueEvent& event, const LayoutSettings& s
         return false;
     }
     // Lines break against the frame less the margins of the event's own style, unscaled.
-    const int32_t available = settings.res_x - own.margin_left - own.margin_right;
+    const int32_t available =
+        base::saturate_int32(int64_t{settings.res_x} - own.margin_left - own.margin_right);
     position_segments(out, available, subtitle.line_spacing, settings);
     return true;
 }

@@ -41,6 +41,10 @@ struct LayoutSettings {
     int32_t script_width = 1024;  // from PlayResY
     int32_t script_height = 768;
     bool generate_bitmaps = true;  // off: geometry only, every pixel background
+    // With generate_bitmaps off: a run too large to draw is still refused (and reported) as a
+    // drawing pass would refuse it, so that the geometry is the one drawing gives. For a build
+    // that measures first and draws each subtitle only when its bitmap is written.
+    bool refuse_undrawable = false;
 
     static constexpr int32_t kOutlineWidensWordSpacing = 1;
     static constexpr int32_t kWholePixels = 2;
@@ -125,7 +129,9 @@ size_t break_line(const std::vector<BreakItem>& items, size_t begin, int32_t ava
 void position_segments(RenderedSubtitle& sub, int32_t available, int32_t style_line_spacing,
                        const LayoutSettings& settings);
 
-// Renders and lays out one event. False when no run rendered.
+// Renders and lays out one event. False when no run rendered. The run bitmaps of one event
+// take at most 64 Mi pixels together (also counted when only measuring with
+// refuse_undrawable); runs beyond that are left out and the bitmap message is reported once.
 bool layout_subtitle(const script::DialogueEvent& event, const LayoutSettings& settings,
                      FontCache& fonts, base::Messages& messages, RenderedSubtitle& out);
 

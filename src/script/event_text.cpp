@@ -515,7 +515,13 @@ std::u16string serialize_runs(const std::optional<StyleOverride>& event_override
     for (const CSubSegment& seg : runs) {
         const StyleOverride* cur = seg.override ? &*seg.override : nullptr;
         std::u16string tags = override_tags(prev, cur);
-        if (!tags.empty()) {
+        // Without a block between them, two runs read back joined by exactly one space, held
+        // as the first run's space after. Runs that touch (a block that changed nothing split a
+        // word), a space held as the second run's space before, or spaces on both sides of a
+        // block need an (empty) block to keep them as they are.
+        const bool needs_block = prev_run != nullptr && !prev_run->line_break_after &&
+                                 !(prev_run->space_after && !seg.space_before);
+        if (!tags.empty() || needs_block) {
             out += u'{' + tags + u'}';
         }
         prev = cur;

@@ -68,9 +68,12 @@ void apply_parsed(Script& script, DialogueEvent& head, const ParsedDialogue& par
 
     std::vector<int32_t> copy_starts;
     if (period != 0) {
-        for (int64_t cursor = int64_t{parsed.start.value} + period; cursor <= parsed.end.value;
-             cursor += period) {
-            copy_starts.push_back(static_cast<int32_t>(cursor));
+        // The copies within the reader's limits, so that the edited event shows as it would
+        // after saving and loading again.
+        const int64_t copies = blink_copy_count(parsed.start, parsed.end, period,
+                                                parsed.text.runs.size(), kMaxBlinkRunCopies);
+        for (int64_t k = 1; k < copies; ++k) {
+            copy_starts.push_back(static_cast<int32_t>(int64_t{parsed.start.value} + k * period));
         }
     }
     std::vector<DialogueEvent*> copies;

@@ -206,6 +206,8 @@ SettingValue get_hex(const CS& s) {
 
 template <std::u16string CS::*M>
 bool read_text(CS& s, std::u16string_view v) {
+    if (v.size() > kMaxSettingText)
+        return false;
     s.*M = std::u16string(v);
     return true;
 }
@@ -247,11 +249,15 @@ SettingValue get_fixed_color(const CS& s) {
 // --- keys with their own rules ---------------------------------------------------------------
 
 bool read_back_picture(CS& s, std::u16string_view v) {
+    if (v.size() > kMaxSettingText)
+        return false;
     s.back_picture = std::u16string(v);
     s.back_movie.clear();
     return true;
 }
 bool read_back_movie(CS& s, std::u16string_view v) {
+    if (v.size() > kMaxSettingText)
+        return false;
     s.back_movie = std::u16string(v);
     s.back_picture.clear();
     return true;
@@ -279,11 +285,15 @@ void write_back_color(const KeyDef& k, const CS& s, Entries& e) {
 }
 
 bool read_fps_in(CS& s, std::u16string_view v) {
+    if (v.size() > kMaxSettingText)
+        return false;
     s.timing.fps_in_text = std::u16string(v);
     recompute_rates(s.timing, s.iauthor());
     return true;
 }
 bool read_fps_out(CS& s, std::u16string_view v) {
+    if (v.size() > kMaxSettingText)
+        return false;
     s.timing.fps_out_text = std::u16string(v);
     recompute_rates(s.timing, s.iauthor());
     return true;
@@ -799,6 +809,20 @@ bool read_user_payload(std::optional<UserOverride>& pending, std::u16string_view
     return true;
 }
 
+namespace {
+
+// Whether an entry reads back as written: a line end inside a value would end the comment line
+// (and start another), and ';' ends the value of a key that does not take the rest of its line.
+// Such values come only from outside the script (an old settings file, the command line).
+bool reads_back(std::u16string_view entry) {
+    const bool whole = !entry.empty() && entry.front() == u'!';
+    const std::u16string_view value = entry.substr(entry.find(u'=') + 1);
+    return value.find_first_of(u"\r\n") == std::u16string_view::npos &&
+           (whole || value.find(u';') == std::u16string_view::npos);
+}
+
+}  // namespace
+
 std::vector<std::u16string> settings_entries(const ConversionSettings& s) {
     Entries entries;
     for (const auto& k : kKeys) {
@@ -806,6 +830,7 @@ std::vector<std::u16string> settings_entries(const ConversionSettings& s) {
             k.write(k, s, entries);
         }
     }
+    std::erase_if(entries, [](const std::u16string& e) { return !reads_back(e); });
     entries.push_back(u"Expected=" + format_int(static_cast<int64_t>(entries.size())));
     return entries;
 }

@@ -55,6 +55,11 @@ struct PendingDvdSegment {
 
 inline constexpr size_t kMaxDvdSegments = 256;
 
+// Longest text a setting takes (paths, frame rates, offsets), in characters: far beyond any real
+// value (a path on this system is at most 4096 bytes), and short enough that its settings line
+// always reads back. A longer value is refused like any other bad value.
+inline constexpr size_t kMaxSettingText = 4096;
+
 // Per-event settings of TSRAUSER lines.
 struct UserOverride {
     static constexpr int32_t kUnsetPosition = INT32_MAX;

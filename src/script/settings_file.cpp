@@ -4,11 +4,11 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 #include <vector>
 
+#include "base/file_io.h"
 #include "base/messages.h"
 #include "base/text.h"
 #include "script/script.h"
@@ -26,16 +26,14 @@ using base::utf8_to_utf16;
 // without regard to case, values are trimmed and cut to 511 characters.
 class IniFile {
   public:
-    bool load(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
-            return false;
-        }
-        std::string line;
+    void load(std::string_view bytes) {
         std::string section;
-        while (std::getline(in, line)) {
+        while (!bytes.empty()) {
+            const size_t nl = bytes.find('\n');
+            std::string_view line = bytes.substr(0, nl);
+            bytes.remove_prefix(nl == std::string_view::npos ? bytes.size() : nl + 1);
             if (!line.empty() && line.back() == '\r') {
-                line.pop_back();
+                line.remove_suffix(1);
             }
             std::string_view v = base::trim_ascii(line);
             if (v.empty() || v.front() == ';') {
@@ -62,7 +60,6 @@ class IniFile {
             }
             m_values.emplace(key, value);  // the first occurrence wins
         }
-        return true;
     }
 
     std::optional<std::u16string> get(std::string_view section, std::string_view name) const {
@@ -308,18 +305,29 @@ std::string resolve_source(const std::string& settings_path, const std::string& 
 
 }  // namespace
 
-bool read_old_settings_file(const std::string& path, ConversionSettings& settings,
-                            std::string& source_file, base::Messages& messages) {
+bool read_old_settings_bytes(std::string_view bytes, ConversionSettings& settings,
+                             std::string& source_file, base::Messages& messages) {
     IniFile ini;
+    ini.load(bytes);
     ConversionSettings copy = settings;
     int32_t segments = 0;
-    if (!ini.load(path) || !read_general(ini, copy, source_file, segments) ||
-        !read_segments(ini, segments, copy)) {
+    if (!read_general(ini, copy, source_file, segments) || !read_segments(ini, segments, copy)) {
         messages.error(kInvalidSettingsFileText);
         return false;
     }
     settings.copy_from(copy);
     return true;
+}
+
+bool read_old_settings_file(const std::string& path, ConversionSettings& settings,
+                            std::string& source_file, base::Messages& messages) {
+    int error = 0;
+    std::optional<std::string> bytes = base::read_whole_file(path, error);
+    if (!bytes) {
+        messages.error(kInvalidSettingsFileText);
+        return false;
+    }
+    return read_old_settings_bytes(*bytes, settings, source_file, messages);
 }
 
 bool is_old_settings_path(const std::string& path) {

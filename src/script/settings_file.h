@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace tessara::base {
 class Messages;
@@ -18,6 +19,10 @@ extern const char* const kInvalidSettingsFileText;
 // is the copy taken over. `source_file` receives the script the file names ("SourceFile").
 bool read_old_settings_file(const std::string& path, ConversionSettings& settings,
                             std::string& source_file, base::Messages& messages);
+
+// The same for the bytes of such a file.
+bool read_old_settings_bytes(std::string_view bytes, ConversionSettings& settings,
+                             std::string& source_file, base::Messages& messages);
 
 // Whether the path names an old settings file (extension ".tsraconf" in any case).
 bool is_old_settings_path(const std::string& path);

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <limits>
+#include <unordered_map>
+#include <vector>
 
 #include "base/file_io.h"
 #include "base/messages.h"
@@ -27,6 +29,9 @@ const char* const kBlinkAbsoluteText =
     "You can't use ABSOLUTEIN / ABSOLUTEOUT tags\nwith a blinking subtitle.";
 const char* const kCommentParseErrorFormat =
     "Warning: line totally or partially ignored due to parse error:\n%s";
+const char* const kBlinkLimitFormat =
+    "Warning: the blinking subtitle starting at %s would need too many copies;\nit stops "
+    "blinking after %d blinks.";
 const char* const kOddUtf16Text =
     "Warning: the file ends in the middle of a UTF-16 character; the last byte was ignored.";
 
@@ -159,6 +164,7 @@ class Reader {
     void parse_style(ScriptLine& line, std::u16string_view value);
     bool parse_dialogue(ScriptLine& line, std::u16string_view value);
     bool expand_blink(std::unique_ptr<DialogueEvent> ev);
+    void decode_with_final_code_page();
     bool finish(std::u16string_view source_path);
 
     Script& m_script;
@@ -170,6 +176,11 @@ class Reader {
     bool m_dialogue_seen = false;
     bool m_failed = false;
     std::optional<UserOverride> m_pending_override;
+    // The events (first copies of blinking ones) whose text was decoded with a system code page
+    // other than the one in force when it was read to the end.
+    std::vector<std::pair<DialogueEvent*, int>> m_decoded_with;
+    int64_t m_blink_run_budget = kMaxBlinkRunCopies;
+    bool m_blink_limit_reported = false;
 };
 
 bool Reader::read(std::string_view bytes, std::u16string_view source_path) {
@@ -289,11 +300,16 @@ void Reader::classify(std::u16string text) {
         m_dialogue_seen = true;
         if (!m_events_section_seen && !m_events_format_seen) {
             // The events section is missing: an anchor goes in before the first Dialogue line
-            // so that the settings have a place when the script is saved.
+            // so that the settings have a place when the script is saved. Saved, it is an
+            // "[Events]" header; the lines after it are read as in that section now already, or
+            // a Format line further down would count as a style format now and as the events
+            // Format line after saving.
             std::u16string kept = std::move(line.text);
             line.text = u"[Events]";
             line.kind = LineKind::EventsAnchor;
             m_events_format_seen = true;
+            m_events_section_seen = true;
+            m_section = Section::Events;
             ScriptLine& dialogue = m_script.append_line(LineKind::Other, std::move(kept));
             parse_dialogue(dialogue,
                            trim_spaces(std::u16string_view(dialogue.text).substr(colon + 1)));
@@ -407,7 +423,8 @@ void Reader::parse_style(ScriptLine& line, std::u16string_view value) {
 }
 
 bool Reader::parse_dialogue(ScriptLine& line, std::u16string_view value) {
-    std::optional<ParsedDialogue> parsed = parse_dialogue_value(value, m_script.scan_options());
+    const ScanOptions options = m_script.scan_options();
+    std::optional<ParsedDialogue> parsed = parse_dialogue_value(value, options);
     if (!parsed) {
         m_pending_override.reset();
         return false;
@@ -427,9 +444,15 @@ bool Reader::parse_dialogue(ScriptLine& line, std::u16string_view value) {
     ev->line = &line;
     line.kind = LineKind::Dialogue;
     if (ev->blink_period != 0) {
-        return expand_blink(std::move(ev));
+        if (!expand_blink(std::move(ev))) {
+            return false;
+        }
+    } else {
+        line.event = &m_script.append_event(std::move(ev));
     }
-    line.event = &m_script.append_event(std::move(ev));
+    if (options.encoding == TextEncoding::DecodeAnsi) {
+        m_decoded_with.emplace_back(line.event, options.system_code_page);
+    }
     return true;
 }
 
@@ -442,8 +465,21 @@ bool Reader::expand_blink(std::unique_ptr<DialogueEvent> ev) {
         return false;
     }
     const int32_t period = ev->blink_period;
+    const int64_t natural = (int64_t{ev->end.value} - ev->start.value) / period + 1;
+    const int64_t copies =
+        blink_copy_count(ev->start, ev->end, period, ev->runs.size(), m_blink_run_budget);
+    m_blink_run_budget -= copies * static_cast<int64_t>(std::max<size_t>(ev->runs.size(), 1));
+    if (copies < natural && !m_blink_limit_reported) {
+        m_blink_limit_reported = true;
+        char text[512];
+        std::snprintf(text, sizeof text, kBlinkLimitFormat,
+                      base::utf16_to_utf8(format_script_time(ev->start, true)).c_str(),
+                      static_cast<int>(copies));
+        m_messages.warn(text);
+    }
     DialogueEvent* head = nullptr;
-    for (int64_t cursor = ev->start.value; cursor <= ev->end.value; cursor += period) {
+    const int64_t last = int64_t{ev->start.value} + (copies - 1) * period;
+    for (int64_t cursor = ev->start.value; cursor <= last; cursor += period) {
         auto copy = std::make_unique<DialogueEvent>();
         copy->start = ScriptTime{static_cast<int32_t>(cursor), false};
         copy->end = ScriptTime{static_cast<int32_t>(cursor + period / 2), false};
@@ -468,6 +504,32 @@ bool Reader::expand_blink(std::unique_ptr<DialogueEvent> ev) {
     return true;
 }
 
+// "MBCodePage" is a setting of the whole document, but a settings line may follow some of the
+// Dialogue lines (hand-edited files). Those lines are decoded again with the final code page, as
+// a save (which writes the settings before the first Dialogue line) and a reload would decode
+// them.
+void Reader::decode_with_final_code_page() {
+    const ScanOptions options = m_script.scan_options();
+    std::unordered_map<const DialogueEvent*, std::vector<CSubSegment>> decoded;
+    for (const auto& [head, code_page] : m_decoded_with) {
+        if (code_page == options.system_code_page || head == nullptr || head->line == nullptr) {
+            continue;
+        }
+        if (auto parsed = parse_dialogue_value(line_value(head->line->text), options)) {
+            decoded.emplace(head, std::move(parsed->text.runs));
+        }
+    }
+    if (decoded.empty()) {
+        return;
+    }
+    for (const auto& ev : m_script.events()) {
+        auto it = decoded.find(ev->blink_head != nullptr ? ev->blink_head : ev.get());
+        if (it != decoded.end()) {
+            ev->runs = it->second;
+        }
+    }
+}
+
 bool Reader::finish(std::u16string_view source_path) {
     if (m_script.styles().empty()) {
         m_messages.error(kNoStylesText);
@@ -484,6 +546,7 @@ bool Reader::finish(std::u16string_view source_path) {
     if (!post_load(s, m_messages)) {
         return false;
     }
+    decode_with_final_code_page();
     m_script.bind_events();
     m_script.order_styles();
     m_script.output_width = s.res_x;
@@ -496,6 +559,20 @@ bool Reader::finish(std::u16string_view source_path) {
     }
     return true;
 }
+
+}  // namespace
+
+int64_t blink_copy_count(ScriptTime start, ScriptTime end, int32_t period, size_t runs,
+                         int64_t run_budget) {
+    if (period <= 0 || end.value < start.value) {
+        return 1;
+    }
+    const int64_t natural = (int64_t{end.value} - start.value) / period + 1;
+    const int64_t by_runs = run_budget / static_cast<int64_t>(std::max<size_t>(runs, 1));
+    return std::max<int64_t>(1, std::min({natural, kMaxBlinkCopies, by_runs}));
+}
+
+namespace {
 
 bool treat_n_preference(const ReadOptions& options) {
     return options.preferences != nullptr &&

@@ -21,12 +21,26 @@ class Script;
 // included, stops the load.
 inline constexpr size_t kMaxLineChars = 10239;
 
+// A blinking event is shown as copies, one per blink. A Dialogue line's times allow seven
+// million blinks at the shortest period, each copy repeating the event's runs, so copies are
+// limited: at most kMaxBlinkCopies per event (at the shortest period, a tenth of a second,
+// almost 17 minutes of blinking), and at most kMaxBlinkRunCopies runs in the copies of all the
+// events of a script. An event beyond a limit stops blinking early.
+inline constexpr int64_t kMaxBlinkCopies = 10000;
+inline constexpr int64_t kMaxBlinkRunCopies = 1000000;
+
+// How many copies (the first one included) a blinking event from `start` to `end` is shown
+// as, within kMaxBlinkCopies and a budget of `run_budget` copied runs; at least one.
+int64_t blink_copy_count(ScriptTime start, ScriptTime end, int32_t period, size_t runs,
+                         int64_t run_budget);
+
 extern const char* const kLineTooLongText;
 extern const char* const kNoStylesText;
 extern const char* const kNoDialogueText;
 extern const char* const kBlinkAbsoluteText;
 extern const char* const kCommentParseErrorFormat;  // one %s: the whole line
 extern const char* const kOddUtf16Text;
+extern const char* const kBlinkLimitFormat;  // %s: the event's start time; %d: the blinks kept
 
 struct ReadOptions {
     // With parse_dialogue off, Dialogue lines stay ordinary lines.

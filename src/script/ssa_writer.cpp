@@ -1,17 +1,22 @@
 #include "script/ssa_writer.h"
 
 #include <cstdio>
+#include <unordered_set>
 
 #include "base/file_io.h"
 #include "base/messages.h"
 #include "base/text.h"
 #include "script/codepage.h"
 #include "script/script.h"
+#include "script/ssa_reader.h"
 
 namespace tessara::script {
 
 const char* const kSaveOpenErrorFormat = "Error opening %s";
 const char* const kSaveWriteErrorFormat = "Error writing to %s";
+const char* const kLineTooLongToSaveFormat =
+    "Line %d is too long to be read back (the limit is 10238 characters).\nShorten it, then "
+    "save again; the file was not written.";
 const char* const kUnencodableLineFormat =
     "Line %d holds characters that cannot be stored in an 8-bit script.\nConvert the script to "
     "Unicode to keep them.";
@@ -30,17 +35,47 @@ class LineSink {
         }
     }
 
-    // False when an 8-bit line cannot hold the text (the message has been shown).
+    // False when an 8-bit line cannot hold the text, or when the line would be too long for
+    // the reader (the message has been shown).
     bool line(std::u16string_view text) {
         ++m_line_number;
+        const size_t start = m_bytes.size();
         if (m_unicode) {
             for (char16_t c : text) {
                 m_bytes += static_cast<char>(c & 0xFF);
                 m_bytes += static_cast<char>(c >> 8);
             }
+            // The reader counts the carriage return and the line feed of a Unicode line.
+            if (!fits((m_bytes.size() - start) / 2 + 2)) {
+                return false;
+            }
             m_bytes.append("\r\0\n\0", 4);
             return true;
         }
+        // An 8-bit file is read in text mode: its CR LF counts as one character.
+        if (!encode_8bit_line(text) || !fits(m_bytes.size() - start + 1)) {
+            return false;
+        }
+        m_bytes += "\r\n";
+        return true;
+    }
+
+    std::string take() { return std::move(m_bytes); }
+
+  private:
+    // Whether a line of this many characters, its line end as the reader counts it included,
+    // reads back (kMaxLineChars stops the load).
+    bool fits(size_t counted) {
+        if (counted < kMaxLineChars) {
+            return true;
+        }
+        char buf[256];
+        std::snprintf(buf, sizeof buf, kLineTooLongToSaveFormat, m_line_number);
+        m_messages.error(buf);
+        return false;
+    }
+
+    bool encode_8bit_line(std::u16string_view text) {
         // Text read from an 8-bit file holds one byte per character. Characters above 255 can
         // only have been put there by the program (paths, typed names); they are stored with the
         // system code page, never cut to their low 8 bits.
@@ -71,13 +106,9 @@ class LineSink {
             start = end;
             i = end - 1;
         }
-        m_bytes += "\r\n";
         return true;
     }
 
-    std::string take() { return std::move(m_bytes); }
-
-  private:
     bool m_unicode;
     int m_code_page;
     base::Messages& m_messages;
@@ -103,14 +134,34 @@ const ScriptLine* settings_anchor(const Script& script) {
     return nullptr;
 }
 
-bool write_settings(const Script& script, LineSink& sink) {
+// A style's extras line is read only once its Style line has been: with the settings they go
+// right after the anchor, but a style defined after the anchor (two scripts run together) has
+// its extras line written right after its own line, or saving would lose them.
+std::unordered_set<const Style*> styles_after(const Script& script, const ScriptLine* anchor) {
+    std::unordered_set<const Style*> late;
+    bool after = false;
+    for (const auto& line : script.lines()) {
+        if (after && line->kind == LineKind::Style && line->style != nullptr) {
+            late.insert(line->style);
+        }
+        after = after || line.get() == anchor;
+    }
+    return late;
+}
+
+bool write_style_extras(const Style& style, LineSink& sink) {
+    std::u16string extras = style_extras_line(style);
+    return extras.empty() || sink.line(extras);
+}
+
+bool write_settings(const Script& script, const std::unordered_set<const Style*>& late,
+                    LineSink& sink) {
     for (const auto& line : settings_lines(script.settings)) {
         if (!sink.line(line))
             return false;
     }
     for (const auto& style : script.styles()) {
-        std::u16string extras = style_extras_line(*style);
-        if (!extras.empty() && !sink.line(extras))
+        if (!late.contains(style.get()) && !write_style_extras(*style, sink))
             return false;
     }
     return true;
@@ -121,6 +172,7 @@ bool write_settings(const Script& script, LineSink& sink) {
 std::optional<std::string> serialize_script(const Script& script, base::Messages& messages) {
     LineSink sink(script, messages);
     const ScriptLine* anchor = settings_anchor(script);
+    const std::unordered_set<const Style*> late = styles_after(script, anchor);
     for (const auto& line : script.lines()) {
         switch (line->kind) {
             case LineKind::Deleted:
@@ -138,10 +190,13 @@ std::optional<std::string> serialize_script(const Script& script, base::Messages
         }
         if (!sink.line(line->text))
             return std::nullopt;
-        if (line.get() == anchor && !write_settings(script, sink))
+        if (line.get() == anchor && !write_settings(script, late, sink))
+            return std::nullopt;
+        if (line->kind == LineKind::Style && late.contains(line->style) &&
+            !write_style_extras(*line->style, sink))
             return std::nullopt;
     }
-    if (anchor == nullptr && !write_settings(script, sink))
+    if (anchor == nullptr && !write_settings(script, late, sink))
         return std::nullopt;
     return sink.take();
 }

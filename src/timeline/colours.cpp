@@ -68,13 +68,15 @@ void set_run(CSubSegment& run, Colour text, uint8_t text_class, Colour antialias
 }  // namespace
 
 void ColorCandidates::insert(const ColorCandidate& candidate) {
-    auto at = std::find_if(m_list.begin(), m_list.end(), [&](const ColorCandidate& c) {
-        return c.priority < candidate.priority;
-    });
+    // The place as an index: growing the list moves it, which leaves an iterator dangling.
+    const auto at =
+        std::find_if(m_list.begin(), m_list.end(),
+                     [&](const ColorCandidate& c) { return c.priority < candidate.priority; }) -
+        m_list.begin();
     if (m_list.size() == m_list.capacity()) {
         m_list.reserve(m_list.capacity() + 256);
     }
-    m_list.insert(at, candidate);
+    m_list.insert(m_list.begin() + at, candidate);
 }
 
 bool assign_colours(Subpicture& subpicture, const script::ConversionSettings& settings) {
@@ -151,7 +153,11 @@ bool assign_colours(Subpicture& subpicture, const script::ConversionSettings& se
                 }
                 return {m, list.size()};
             };
-            const auto [s, s_at] = first_other(0, [&](Colour c) { return c != m; });
+            // Named values rather than a structured binding: older compilers cannot capture one.
+            const std::pair<Colour, size_t> second =
+                first_other(0, [&](Colour c) { return c != m; });
+            const Colour s = second.first;
+            const size_t s_at = second.second;
             const Colour t3 = first_other(s_at, [&](Colour c) { return c != m && c != s; }).first;
             for_each_run([&](CSubSegment& run, Colour t, Colour) {
                 Colour text = m;

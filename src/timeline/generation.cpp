@@ -1,6 +1,10 @@
 #include "timeline/generation.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <optional>
+#include <thread>
 
 #include "base/file_io.h"
 #include "base/messages.h"
@@ -14,6 +18,7 @@
 #include "render/subpicture_canvas.h"
 #include "script/script.h"
 #include "timeline/colours.h"
+#include "timeline/member_drawer.h"
 #include "timeline/subpictures.h"
 #include "timeline/timeline.h"
 
@@ -72,7 +77,8 @@ class Run {
     std::string part_path(int32_t part) const;
     bool open_script(const std::string& path, const Subpicture* first);
     bool close_script();
-    bool write_subpicture(const Subpicture& sp, const script::FrameTime& stop);
+    bool write_subpicture(const Subpicture& sp, size_t drawn_index,
+                          const script::FrameTime& stop);
     // The segment a subpicture from s to e belongs to, moving on to the next segment (and the
     // next script part) when s has passed the current one. False to skip the subpicture; `failed`
     // is set when opening the next part failed.
@@ -90,6 +96,12 @@ class Run {
     Timeline m_timeline;
     std::unique_ptr<render::FontEngine> m_engine;
     std::unique_ptr<render::FontCache> m_fonts;
+    // The build measures only; the drawer draws the subtitles as their bitmaps are written.
+    render::LayoutSettings m_draw_layout;
+    std::unique_ptr<MemberDrawer> m_drawer;
+    std::vector<const render::RenderedSubtitle*> m_drawn;
+    // One canvas for the whole run: compose() clears only what the previous subpicture drew.
+    std::optional<render::SubpictureCanvas> m_canvas;
     ScriptFile m_file;
     bool m_split = false;
     size_t m_segment = 0;  // index into the DVD segment list
@@ -119,7 +131,9 @@ bool Run::build() {
     m_engine = render::make_system_font_engine();
     m_fonts = std::make_unique<render::FontCache>(*m_engine);
     BuildContext context(m_script, *m_fonts, m_messages, nullptr);
-    context.layout.generate_bitmaps = m_options.generate_bitmaps;
+    context.layout.generate_bitmaps = false;
+    context.layout.refuse_undrawable = m_options.generate_bitmaps;
+    m_draw_layout = context.layout;
     if (!BuildAll(m_timeline, context)) {
         m_messages.error(kBuildAllErrorText);
         return false;
@@ -213,9 +227,30 @@ bool Run::in_segment(const Subpicture& sp, const script::FrameTime& e, bool& fai
     return true;
 }
 
-bool Run::write_subpicture(const Subpicture& sp, const script::FrameTime& stop) {
-    render::SubpictureCanvas canvas(m_settings.res_x, m_settings.res_y - m_settings.minus2);
-    compose(sp, canvas, m_options.generate_bitmaps);
+bool Run::write_subpicture(const Subpicture& sp, size_t drawn_index,
+                           const script::FrameTime& stop) {
+    if (!m_canvas) {
+        m_canvas.emplace(m_settings.res_x, m_settings.res_y - m_settings.minus2);
+    }
+    render::SubpictureCanvas& canvas = *m_canvas;
+    if (m_options.generate_bitmaps) {
+        base::RecordingMessages failure;
+        if (!m_drawer->take(drawn_index, m_drawn, failure)) {
+            // The build has reported whatever measuring the subtitle could report; this is
+            // what only drawing it found.
+            for (const std::string& text : failure.texts()) {
+                m_messages.error(text);
+            }
+            if (failure.texts().empty()) {
+                m_messages.error(render::kCannotCreateBitmapText);
+            }
+            m_messages.error(kBitmapSaveErrorText);
+            return false;
+        }
+        compose(sp, m_drawn, canvas);
+    } else {
+        compose(sp, canvas, false);
+    }
 
     const int32_t n = ++m_bitmap_count;
     const std::u16string extension = base::to_u16(render::image_type_extension(m_image_type));
@@ -285,6 +320,16 @@ bool Run::run() {
     if (!open_script(first_path, first)) {
         return false;
     }
+    if (m_options.generate_bitmaps) {
+        std::vector<const Subpicture*> shown;
+        for (const auto& sp : subs) {
+            if (!sp->members.empty()) {
+                shown.push_back(sp.get());
+            }
+        }
+        const bool ahead = m_options.draw_ahead && std::thread::hardware_concurrency() > 1;
+        m_drawer = std::make_unique<MemberDrawer>(std::move(shown), m_draw_layout, ahead);
+    }
     if (m_options.progress != nullptr) {
         m_options.progress->set_range(0, static_cast<int64_t>(subs.size()));
         m_options.progress->set_position(0);
@@ -293,11 +338,13 @@ bool Run::run() {
     bool ok = true;
     bool part_failed = false;
     int32_t skipped = 0;
+    size_t shown = 0;  // non-empty subpictures before this one: the drawer's index
     for (size_t i = 0; i < subs.size(); ++i) {
         const Subpicture& sp = *subs[i];
         if (sp.members.empty()) {
             continue;
         }
+        const size_t drawn_index = shown++;
         // The last subpicture is always empty, so a non-empty one has a successor.
         const script::FrameTime stop = subs[i + 1]->start;
         if (m_split && !in_segment(sp, stop, part_failed)) {
@@ -308,7 +355,7 @@ bool Run::run() {
             ++skipped;
             continue;
         }
-        if (!write_subpicture(sp, stop)) {
+        if (!write_subpicture(sp, drawn_index, stop)) {
             ok = false;
             break;
         }

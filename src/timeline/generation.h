@@ -37,6 +37,10 @@ struct GenerationOptions {
     bool generate_bitmaps = true;        // off: only the script, with the same names and areas
     base::Progress* progress = nullptr;  // one step per subpicture; none: no progress
     formats::LocalClock clock;           // dates headers that carry one; empty: the real time
+    // Subtitles are drawn on a second thread, ahead of the bitmaps being written, when the
+    // machine has more than one core. Off: everything on the calling thread. The files written
+    // are the same either way.
+    bool draw_ahead = true;
 };
 
 // What a run wrote.

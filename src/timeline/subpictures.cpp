@@ -256,27 +256,95 @@ bool Rebuild(Timeline& timeline, BuildContext& context, int32_t subtitle, int32_
     return build_all(timeline, context, subtitle, &shown);
 }
 
-void compose(const Subpicture& subpicture, render::SubpictureCanvas& canvas,
-             bool generate_bitmaps) {
-    canvas = render::SubpictureCanvas(canvas.width(), canvas.height());
-    for (const SubpictureMember& m : subpicture.members) {
-        if (!m.rendered) {
+namespace {
+
+// Draws one rendering's segments with the subtitle box at `origin`.
+void compose_rendering(const render::RenderedSubtitle& rendered, Point origin,
+                       render::SubpictureCanvas& canvas, bool generate_bitmaps) {
+    // A member that was never placed sits at the largest coordinate; the sum must not wrap
+    // around onto the canvas.
+    auto at = [](int64_t v) {
+        return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+    };
+    for (const render::RenderedSegment& seg : rendered.segments) {
+        if (seg.tab) {
             continue;
         }
-        const Point origin = drawn_origin(m);
-        for (const render::RenderedSegment& seg : m.rendered->segments) {
-            if (seg.tab) {
-                continue;
-            }
-            // A member that was never placed sits at the largest coordinate; the sum must not
-            // wrap around onto the canvas.
-            auto at = [](int64_t v) {
-                return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-            };
-            canvas.compose(seg.classes, seg.width, seg.height, at(int64_t{origin.x} + seg.x),
-                           at(int64_t{origin.y} + seg.y), false, generate_bitmaps);
+        canvas.compose(seg.classes, seg.width, seg.height, at(int64_t{origin.x} + seg.x),
+                       at(int64_t{origin.y} + seg.y), false, generate_bitmaps);
+    }
+}
+
+// Whether two renderings of one subtitle put the same boxes in the same places.
+bool same_layout(const render::RenderedSubtitle& a, const render::RenderedSubtitle& b) {
+    if (a.segments.size() != b.segments.size() || a.box_width != b.box_width ||
+        a.box_height != b.box_height) {
+        return false;
+    }
+    for (size_t i = 0; i < a.segments.size(); ++i) {
+        const render::RenderedSegment& s = a.segments[i];
+        const render::RenderedSegment& t = b.segments[i];
+        if (s.x != t.x || s.y != t.y || s.width != t.width || s.height != t.height ||
+            s.tab != t.tab) {
+            return false;
         }
     }
+    return true;
+}
+
+}  // namespace
+
+void compose(const Subpicture& subpicture, render::SubpictureCanvas& canvas,
+             bool generate_bitmaps) {
+    canvas.clear();
+    for (const SubpictureMember& m : subpicture.members) {
+        if (m.rendered) {
+            compose_rendering(*m.rendered, drawn_origin(m), canvas, generate_bitmaps);
+        }
+    }
+}
+
+void compose(const Subpicture& subpicture, std::span<const render::RenderedSubtitle* const> drawn,
+             render::SubpictureCanvas& canvas) {
+    canvas.clear();
+    const size_t n = std::min(drawn.size(), subpicture.members.size());
+    for (size_t i = 0; i < n; ++i) {
+        const SubpictureMember& m = subpicture.members[i];
+        if (m.rendered && drawn[i] != nullptr) {
+            compose_rendering(*drawn[i], drawn_origin(m), canvas, true);
+        }
+    }
+}
+
+bool render_member_pixels(const SubpictureMember& member, const render::LayoutSettings& layout,
+                          render::FontCache& fonts, base::Messages& messages,
+                          render::RenderedSubtitle& out) {
+    const script::DialogueEvent& ev = *member.event;
+    bool ok = false;
+    if (!member.rendered || member.class_stamp.size() != ev.runs.size() * 3) {
+        return false;
+    }
+    bool same_classes = true;
+    for (size_t r = 0; r < ev.runs.size() && same_classes; ++r) {
+        same_classes = ev.runs[r].text_class == member.class_stamp[3 * r] &&
+                       ev.runs[r].antialias_class == member.class_stamp[3 * r + 1] &&
+                       ev.runs[r].outline_class == member.class_stamp[3 * r + 2];
+    }
+    if (same_classes) {
+        ok = render::layout_subtitle(ev, layout, fonts, messages, out);
+    } else {
+        // The classes were changed by a later subpicture's colours: draw a copy that has the
+        // ones this member was built with.
+        script::DialogueEvent copy = ev;
+        for (size_t r = 0; r < copy.runs.size(); ++r) {
+            copy.runs[r].text_class = member.class_stamp[3 * r];
+            copy.runs[r].antialias_class = member.class_stamp[3 * r + 1];
+            copy.runs[r].outline_class = member.class_stamp[3 * r + 2];
+        }
+        ok = render::layout_subtitle(copy, layout, fonts, messages, out);
+        out.event = &ev;
+    }
+    return ok && same_layout(*member.rendered, out);
 }
 
 }  // namespace tessara::timeline

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "render/font_cache.h"
 #include "render/subpicture_canvas.h"
@@ -60,5 +61,21 @@ bool Rebuild(Timeline& timeline, BuildContext& context, int32_t subtitle, int32_
 // position, clipped to the canvas. The canvas's bounding box covers every segment's clipped box;
 // without generate_bitmaps only that box is computed.
 void compose(const Subpicture& subpicture, render::SubpictureCanvas& canvas, bool generate_bitmaps);
+
+// A build made with geometry only (layout.generate_bitmaps off) holds no pixels. This renders a
+// member's subtitle again, with pixels, exactly as it was laid out when its subpicture was built:
+// with the text, anti-alias and outline classes of its class stamp, whatever the event's runs
+// hold now. `layout` must be the build's settings with generate_bitmaps on. False when no run
+// rendered (reported) or when the result is not laid out like the member's own rendering (a
+// run that could be measured but not drawn).
+bool render_member_pixels(const SubpictureMember& member, const render::LayoutSettings& layout,
+                          render::FontCache& fonts, base::Messages& messages,
+                          render::RenderedSubtitle& out);
+
+// compose() with the pixels taken from `drawn`: one rendering per member in member order (null
+// for a member that is skipped), laid out like the member's own, which still decides where the
+// member goes.
+void compose(const Subpicture& subpicture, std::span<const render::RenderedSubtitle* const> drawn,
+             render::SubpictureCanvas& canvas);
 
 }  // namespace tessara::timeline

@@ -1,0 +1,214 @@
+// The bitmap writers on small random canvases. Boxes of random classes are composed onto a
+// canvas, the extent is taken with random options, and every encoder's output is read back with
+// our own strict decoders (libtiff for TIFF) and compared with the class map it came from. One
+// type per input also goes through write_bitmap to a file, which must hold the encoder's bytes.
+
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "base/file_io.h"
+#include "base/messages.h"
+#include "fuzz_support.h"
+#include "image_decoders.h"
+#include "render/bitmap_writer.h"
+#include "render/image_types.h"
+#include "render/subpicture_canvas.h"
+#include "render/yc_writer.h"
+
+namespace {
+
+using namespace tessara;
+using render::ClassColours;
+using render::ClassMap;
+using render::PaletteOrder;
+using render::Rect;
+
+// The class a pixel of the extent shows: background outside the canvas, and for any value
+// that is no class.
+uint8_t class_at(const ClassMap& classes, const Rect& extent, int32_t x, int32_t y) {
+    const uint8_t k =
+        classes.get(int64_t{extent.left} + x, int64_t{extent.top} + y, render::kBackground);
+    return k <= render::kBackground ? k : render::kBackground;
+}
+
+void check_palette_image(const fuzz::DecodedImage& d, const render::PaletteImage& image) {
+    FUZZ_CHECK(d.width == image.indices.width() && d.height == image.indices.height());
+    FUZZ_CHECK(d.indices == image.indices.data());
+    for (uint8_t index : d.indices) {
+        FUZZ_CHECK(d.palette[index] == image.palette[index]);
+    }
+}
+
+void check_rgb(const fuzz::DecodedImage& d, const render::Bitmap<uint32_t>& image) {
+    FUZZ_CHECK(d.width == image.width() && d.height == image.height());
+    FUZZ_CHECK(d.rgb == image.data());
+}
+
+void check_yc(const ClassMap& classes, const Rect& extent, const ClassColours& colours,
+              bool compressed) {
+    const auto bytes = render::encode_yc(classes, extent, colours, compressed);
+    if (extent.width() > render::kYcMaxWidth) {
+        FUZZ_CHECK(!bytes);
+        return;
+    }
+    FUZZ_CHECK(bytes.has_value());
+    const auto d = fuzz::decode_yc(*bytes);
+    FUZZ_CHECK(d && d->width == extent.width() && d->height == extent.height() &&
+               d->compressed == compressed);
+    size_t i = 0;
+    for (int32_t y = 0; y < extent.height(); ++y) {
+        for (int32_t x = 0; x < extent.width(); x += 2, ++i) {
+            const uint8_t a = class_at(classes, extent, x, y);
+            const uint8_t b = class_at(classes, extent, x + 1, y);
+            auto key = [](uint8_t k) { return k == render::kBackground ? 0 : 255; };
+            FUZZ_CHECK(d->key[i] == (key(a) | (key(b) << 8)));
+            FUZZ_CHECK(d->luma[i] ==
+                       (render::yc_luma(colours[a]) | (render::yc_luma(colours[b]) << 8)));
+            FUZZ_CHECK(d->chroma[i] == render::yc_chroma(colours[a], colours[b]));
+        }
+    }
+}
+
+// What the encoder of a type makes of the extent, as write_bitmap would call it.
+std::optional<std::string> encode(const render::ImageType& type, const ClassMap& classes,
+                                  const Rect& extent, const ClassColours& colours,
+                                  const PaletteOrder& order) {
+    switch (type.encoding) {
+        case render::ImageEncoding::Bmp:
+            return type.palette
+                       ? render::encode_bmp_indexed(
+                             render::build_palette_image(classes, extent, colours, order),
+                             type.bits_per_pixel, type.compressed)
+                       : render::encode_bmp_rgb(render::build_rgb_image(classes, extent, colours));
+        case render::ImageEncoding::Tiff:
+            return render::encode_tiff(render::build_rgb_image(classes, extent, colours));
+        case render::ImageEncoding::Tga:
+            return render::encode_tga(render::build_palette_image(classes, extent, colours, order),
+                                      type.compressed);
+        case render::ImageEncoding::Yc:
+            return render::encode_yc(classes, extent, colours, type.compressed);
+    }
+    return std::nullopt;
+}
+
+const std::string& scratch_file() {
+    static const std::string path = [] {
+        std::string dir = (std::filesystem::temp_directory_path() / "tessara-fuzz-XXXXXX").string();
+        FUZZ_CHECK(::mkdtemp(dir.data()) != nullptr);
+        static std::string remove_at_exit = dir;
+        std::atexit([] { std::filesystem::remove_all(remove_at_exit); });
+        return dir + "/bitmap";
+    }();
+    return path;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz::InputReader in(data, size);
+    const int32_t width = 1 + in.byte() % 64;
+    const int32_t height = 1 + in.byte() % 64;
+    const uint8_t flags = in.byte();
+    render::ExtentOptions options;
+    options.dont_clip = (flags & 1) != 0;
+    options.clip_minus_one_pixel = (flags & 2) != 0;
+    options.fixed_width = (flags & 4) != 0 ? in.byte() - 16 : 0;
+    const bool raw_classes = (flags & 8) != 0;  // values beyond the four classes too
+    ClassColours colours{};
+    for (auto& c : colours) {
+        c = in.le32();
+    }
+    PaletteOrder order{};
+    for (auto& o : order) {
+        o = in.byte() & 0x0F;  // 4-bit types need indices below 16
+    }
+    const int32_t type_id = in.byte() % 10;
+
+    render::SubpictureCanvas canvas(width, height);
+    const int boxes = in.byte() % 8;
+    for (int b = 0; b < boxes && !in.empty(); ++b) {
+        const int32_t dx = static_cast<int8_t>(in.byte());
+        const int32_t dy = static_cast<int8_t>(in.byte());
+        const int32_t bw = 1 + in.byte() % 40;
+        const int32_t bh = 1 + in.byte() % 40;
+        ClassMap box(bw, bh, render::kBackground);
+        for (uint8_t& c : box.data()) {
+            const uint8_t v = in.byte();
+            c = raw_classes ? v : v & 3;
+        }
+        canvas.compose(box, bw, bh, dx, dy, false, true);
+    }
+
+    const Rect extent = render::bitmap_extent(canvas, options);
+    FUZZ_CHECK(extent.width() > 0 && extent.height() > 0);
+    const ClassMap& classes = canvas.classes();
+
+    const render::PaletteImage palette_image =
+        render::build_palette_image(classes, extent, colours, order);
+    for (int32_t y = 0; y < extent.height(); ++y) {
+        for (int32_t x = 0; x < extent.width(); ++x) {
+            FUZZ_CHECK(palette_image.indices.at(x, y) == order[class_at(classes, extent, x, y)]);
+        }
+    }
+    const render::Bitmap<uint32_t> rgb = render::build_rgb_image(classes, extent, colours);
+
+    for (int bits : {4, 8}) {
+        for (bool rle : {false, true}) {
+            const auto bytes = render::encode_bmp_indexed(palette_image, bits, rle);
+            FUZZ_CHECK(bytes.has_value());
+            const auto d = fuzz::decode_bmp(*bytes);
+            FUZZ_CHECK(d.has_value());
+            check_palette_image(*d, palette_image);
+        }
+    }
+    {
+        const auto bytes = render::encode_bmp_rgb(rgb);
+        FUZZ_CHECK(bytes.has_value());
+        const auto d = fuzz::decode_bmp(*bytes);
+        FUZZ_CHECK(d.has_value());
+        check_rgb(*d, rgb);
+    }
+    for (bool rle : {false, true}) {
+        const auto bytes = render::encode_tga(palette_image, rle);
+        FUZZ_CHECK(bytes.has_value());
+        const auto d = fuzz::decode_tga(*bytes);
+        FUZZ_CHECK(d.has_value());
+        check_palette_image(*d, palette_image);
+    }
+    if ((flags & 16) != 0) {  // libtiff is slow next to the others: every other input
+        const auto bytes = render::encode_tiff(rgb);
+        FUZZ_CHECK(bytes.has_value());
+        std::string software;
+        const auto d = fuzz::decode_tiff(*bytes, &software);
+        FUZZ_CHECK(d.has_value());
+        FUZZ_CHECK(software == "Tessara");
+        check_rgb(*d, rgb);
+    }
+    const Rect yc = render::yc_extent(extent);
+    for (bool compressed : {false, true}) {
+        check_yc(classes, yc, colours, compressed);
+    }
+
+    // One type through the file: the extent it reports and the bytes on disk.
+    const render::ImageType& type = *render::find_image_type(type_id);
+    base::SilentMessages messages;
+    Rect written_extent;
+    const bool ok = render::write_bitmap(canvas, scratch_file(), options, colours, type_id, order,
+                                         written_extent, messages);
+    const Rect expected_extent = type.encoding == render::ImageEncoding::Yc ? yc : extent;
+    FUZZ_CHECK(written_extent == expected_extent);
+    int error = 0;
+    const auto on_disk = base::read_whole_file(scratch_file(), error);
+    if (ok) {
+        const auto bytes = encode(type, classes, expected_extent, colours, order);
+        FUZZ_CHECK(bytes && on_disk && *on_disk == *bytes);
+    } else {
+        FUZZ_CHECK(!on_disk && error == ENOENT);
+    }
+    std::filesystem::remove(scratch_file());
+    return 0;
+}
