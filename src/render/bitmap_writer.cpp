@@ -388,8 +388,7 @@ int tiff_warning(TIFF*, void*, const char*, const char*, va_list) {
     return 1;
 }
 
-// Writes a w x h RGB image whose rows `fill_row(y, bytes)` provides, three bytes a pixel; it
-// returns true for a row of nothing but the background colour (which may always be the same).
+// Writes a w x h RGB image whose rows `fill_row(y, bytes)` provides, three bytes a pixel.
 template <typename FillRow>
 bool tiff_write_image(TIFF* tif, int32_t w, int32_t h, FillRow&& fill_row) {
     if (TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(w)) != 1 ||
@@ -415,10 +414,12 @@ bool tiff_write_image(TIFF* tif, int32_t w, int32_t h, FillRow&& fill_row) {
 }
 
 // tiff_write_image with the rows compressed here, strip by strip, rather than by libtiff row
-// by row: the same codes (see packbits_row) at a fraction of the cost. libtiff still lays out
-// the file, so the bytes are those tiff_write_image writes.
-template <typename FillRow>
-bool tiff_write_packed(TIFF* tif, int32_t w, int32_t h, FillRow&& fill_row) {
+// by row: the same codes (see packbits_row) at a fraction of the cost, taken from rows given as
+// runs of bytes by `row_runs(y, runs)`, which returns true for a row of nothing but background
+// (those all pack the same). libtiff still lays out the file, so the bytes are those
+// tiff_write_image writes.
+template <typename RowRuns>
+bool tiff_write_packed(TIFF* tif, int32_t w, int32_t h, RowRuns&& row_runs) {
     if (TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(w)) != 1 ||
         TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(h)) != 1 ||
         TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8) != 1 ||
@@ -435,19 +436,19 @@ bool tiff_write_packed(TIFF* tif, int32_t w, int32_t h, FillRow&& fill_row) {
     if (TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &strip_rows) != 1 || strip_rows == 0) {
         return false;
     }
-    std::vector<uint8_t> row(static_cast<size_t>(w) * 3);
+    ByteRuns runs;
     std::string strip;
     std::string background;  // a packed row of background, once one was seen
     int32_t y = 0;
     for (uint32_t s = 0; y < h; ++s) {
         strip.clear();
         for (uint32_t r = 0; r < strip_rows && y < h; ++r, ++y) {
-            // Rows of nothing but background pack the same every time.
-            if (!fill_row(y, row.data())) {
-                packbits_row(row.data(), row.size(), strip);
+            runs.clear();
+            if (!row_runs(y, runs)) {
+                packbits_row(runs.runs(), strip);
             } else {
                 if (background.empty()) {
-                    packbits_row(row.data(), row.size(), background);
+                    packbits_row(runs.runs(), background);
                 }
                 strip += background;
             }
@@ -460,9 +461,9 @@ bool tiff_write_packed(TIFF* tif, int32_t w, int32_t h, FillRow&& fill_row) {
     return TIFFFlush(tif) == 1;
 }
 
-// The TIFF file of a w x h image, rows as tiff_write_image takes them.
-template <typename FillRow>
-std::optional<std::string> encode_tiff_rows(int32_t w, int32_t h, FillRow&& fill_row) {
+// Opens an in-memory TIFF file, has `write(tif)` fill it, and returns its bytes.
+template <typename Write>
+std::optional<std::string> encode_tiff_with(Write&& write) {
     MemoryFile file;
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     if (options == nullptr) {
@@ -476,9 +477,7 @@ std::optional<std::string> encode_tiff_rows(int32_t w, int32_t h, FillRow&& fill
     if (tif == nullptr) {
         return std::nullopt;
     }
-    // An empty image goes the way libtiff refuses it.
-    const bool written = w > 0 && h > 0 ? tiff_write_packed(tif, w, h, fill_row)
-                                        : tiff_write_image(tif, w, h, fill_row);
+    const bool written = write(tif);
     TIFFClose(tif);
     if (!written || file.failed) {
         return std::nullopt;
@@ -487,47 +486,59 @@ std::optional<std::string> encode_tiff_rows(int32_t w, int32_t h, FillRow&& fill
 }
 
 // The TIFF file of the part of a class map inside `extent`, as encode_tiff(build_rgb_image(...))
-// gives it, without the image in between: each row starts as background and only the pixels
-// that are not are written over it.
+// gives it, without the image in between: each row goes to PackBits as runs of its pixels'
+// bytes, found a run of classes at a time.
 std::optional<std::string> encode_tiff_classes(const ClassMap& classes, const Rect& extent,
                                                const ClassColours& colours) {
     const int32_t w = std::max(extent.width(), 0);
+    const int32_t h = std::max(extent.height(), 0);
     std::array<std::array<uint8_t, 3>, 5> rgb{};  // classes 0-3, then any other value (black)
     for (size_t k = 0; k < 4; ++k) {
         rgb[k] = {red_of(colours[k]), green_of(colours[k]), blue_of(colours[k])};
     }
-    std::vector<uint8_t> background(static_cast<size_t>(w) * 3);
-    for (size_t x = 0; x < static_cast<size_t>(w); ++x) {
-        std::memcpy(&background[3 * x], rgb[kBackground].data(), 3);
-    }
+    // n pixels of class k (4: any value no class has).
+    auto add_pixels = [&rgb](ByteRuns& runs, size_t k, uint32_t n) {
+        if (n == 0) {
+            return;
+        }
+        const std::array<uint8_t, 3>& c = rgb[k];
+        if (c[0] == c[1] && c[1] == c[2]) {
+            runs.add(c[0], 3 * n);
+            return;
+        }
+        for (uint32_t i = 0; i < n; ++i) {
+            runs.add(c[0], 1);
+            runs.add(c[1], 1);
+            runs.add(c[2], 1);
+        }
+    };
     const int64_t first = std::clamp<int64_t>(-int64_t{extent.left}, 0, w);
     const int64_t last = std::clamp<int64_t>(int64_t{classes.width()} - extent.left, first, w);
-    return encode_tiff_rows(w, std::max(extent.height(), 0), [&](int32_t r, uint8_t* out) {
-        std::memcpy(out, background.data(), background.size());
+    auto row_runs = [&](int32_t r, ByteRuns& runs) {
         const int64_t y = int64_t{extent.top} + r;
         if (y < 0 || y >= classes.height()) {
+            add_pixels(runs, kBackground, static_cast<uint32_t>(w));
             return true;
         }
         bool plain = true;
+        add_pixels(runs, kBackground, static_cast<uint32_t>(first));
         const uint8_t* in = classes.row(static_cast<int32_t>(y)) + (extent.left + first);
-        const int64_t count = last - first;
-        uint8_t* at = out + 3 * first;
-        constexpr uint64_t kAllBackground = 0x0101010101010101ULL * kBackground;
-        for (int64_t i = 0; i < count;) {
-            uint64_t eight = 0;
-            if (i + 8 <= count && (std::memcpy(&eight, in + i, 8), eight == kAllBackground)) {
-                i += 8;  // background stays as filled in
-                continue;
-            }
+        const auto count = static_cast<int32_t>(last - first);
+        for (int32_t i = 0; i < count;) {
+            const int32_t n = run_length(in, i, count, count - i);
             const uint8_t k = in[i];
-            if (k != kBackground) {
-                std::memcpy(at + 3 * i, rgb[std::min<uint8_t>(k, 4)].data(), 3);
-                plain = false;
-            }
-            ++i;
+            add_pixels(runs, std::min<uint8_t>(k, 4), static_cast<uint32_t>(n));
+            plain = plain && k == kBackground;
+            i += n;
         }
+        add_pixels(runs, kBackground, static_cast<uint32_t>(w - last));
         return plain;
-    });
+    };
+    if (w == 0 || h == 0) {
+        // Refused by libtiff, the way an empty image always was.
+        return encode_tiff(Bitmap<uint32_t>(w, h, 0));
+    }
+    return encode_tiff_with([&](TIFF* tif) { return tiff_write_packed(tif, w, h, row_runs); });
 }
 
 // ---- Writing ------------------------------------------------------------------------------
@@ -567,9 +578,9 @@ void map_classes(const ClassMap& classes, const Rect& extent, const std::array<T
         for (int64_t c = first; c < last; ++c) {
             const uint8_t k = in[c - first];
             const auto mask = [](bool b) { return static_cast<T>(T(0) - T(b)); };
-            row[c] = static_cast<T>((mask(k == 0) & c0) | (mask(k == 1) & c1) |
-                                    (mask(k == 2) & c2) | (mask(k == 3) & c3) |
-                                    (mask(k > 3) & other));
+            row[c] =
+                static_cast<T>((mask(k == 0) & c0) | (mask(k == 1) & c1) | (mask(k == 2) & c2) |
+                               (mask(k == 3) & c3) | (mask(k > 3) & other));
         }
         std::fill(row + last, row + out.width(), background);
     }
@@ -640,14 +651,15 @@ std::optional<std::string> encode_bmp_rgb(const Bitmap<uint32_t>& image) {
 }
 
 std::optional<std::string> encode_tiff(const Bitmap<uint32_t>& image) {
-    return encode_tiff_rows(image.width(), image.height(), [&](int32_t y, uint8_t* out) {
-        const uint32_t* in = image.row(y);
-        for (int32_t x = 0; x < image.width(); ++x) {
-            out[3 * size_t(x)] = red_of(in[x]);
-            out[3 * size_t(x) + 1] = green_of(in[x]);
-            out[3 * size_t(x) + 2] = blue_of(in[x]);
-        }
-        return false;
+    return encode_tiff_with([&](TIFF* tif) {
+        return tiff_write_image(tif, image.width(), image.height(), [&](int32_t y, uint8_t* out) {
+            const uint32_t* in = image.row(y);
+            for (int32_t x = 0; x < image.width(); ++x) {
+                out[3 * size_t(x)] = red_of(in[x]);
+                out[3 * size_t(x) + 1] = green_of(in[x]);
+                out[3 * size_t(x) + 2] = blue_of(in[x]);
+            }
+        });
     });
 }
 
@@ -743,8 +755,7 @@ bool write_bitmap(const SubpictureCanvas& canvas, const std::string& path,
         messages.error_with_system(path, failure);
         return false;
     }
-    return base::write_file_direct(path, *bytes, kFileFailureFormat, kFileFailureFormat,
-                                       messages);
+    return base::write_file_direct(path, *bytes, kFileFailureFormat, kFileFailureFormat, messages);
 }
 
 }  // namespace tessara::render

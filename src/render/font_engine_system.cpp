@@ -567,8 +567,7 @@ void SystemFont::draw_glyph(uint32_t glyph, int64_t x64, int64_t y64, GreyMap& m
     if (FT_Outline_Get_Bitmap(m_setup.face->library->ft, outline, &bitmap) != 0) {
         return;
     }
-    blend(buffer.data(), bitmap.pitch, bitmap.width, bitmap.rows, map, map_left + c0,
-          map_top + r0);
+    blend(buffer.data(), bitmap.pitch, bitmap.width, bitmap.rows, map, map_left + c0, map_top + r0);
     if (!whole) {
         return;  // only a glyph rendered whole is kept
     }
@@ -577,8 +576,8 @@ void SystemFont::draw_glyph(uint32_t glyph, int64_t x64, int64_t y64, GreyMap& m
         m_glyph_bytes = 0;
     }
     m_glyph_bytes += coverage.size();
-    m_glyphs[key] = CachedGlyph{left,         top,  bitmap.width, bitmap.rows,
-                                bitmap.pitch, true, std::move(coverage)};
+    m_glyphs[key] =
+        CachedGlyph{left, top, bitmap.width, bitmap.rows, bitmap.pitch, true, std::move(coverage)};
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -417,11 +417,16 @@ std::vector<int32_t> guides_of(const CS& s) {
     }
     return out;
 }
+// Reading appends the guides of every entry, so a long list is written as several entries that
+// each fit a settings line.
+constexpr size_t kGuidesPerEntry = 16;
 template <bool Vertical>
 void write_guides(const KeyDef& k, const CS& s, Entries& e) {
-    auto list = guides_of<Vertical>(s);
-    if (!list.empty()) {
-        e.push_back(pair(k.key, join(list, u',')));
+    const auto list = guides_of<Vertical>(s);
+    for (size_t i = 0; i < list.size(); i += kGuidesPerEntry) {
+        const size_t end = std::min(list.size(), i + kGuidesPerEntry);
+        e.push_back(
+            pair(k.key, join(std::vector<int32_t>(list.begin() + i, list.begin() + end), u',')));
     }
 }
 template <bool Vertical>

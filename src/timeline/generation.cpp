@@ -77,8 +77,7 @@ class Run {
     std::string part_path(int32_t part) const;
     bool open_script(const std::string& path, const Subpicture* first);
     bool close_script();
-    bool write_subpicture(const Subpicture& sp, size_t drawn_index,
-                          const script::FrameTime& stop);
+    bool write_subpicture(const Subpicture& sp, size_t drawn_index, const script::FrameTime& stop);
     // The segment a subpicture from s to e belongs to, moving on to the next segment (and the
     // next script part) when s has passed the current one. False to skip the subpicture; `failed`
     // is set when opening the next part failed.

@@ -40,8 +40,8 @@ ClassMap random_classes(int32_t w, int32_t h) {
 
 // Extents inside, across every edge and wholly outside a 40 x 12 map.
 const Rect kExtents[] = {
-    {0, 0, 40, 12}, {5, 3, 31, 9}, {-7, -2, 20, 5}, {30, 8, 52, 20}, {-3, -3, 45, 15},
-    {50, 0, 60, 4}, {0, 20, 8, 25}, {0, 0, 0, 0},   {10, 5, 11, 6},
+    {0, 0, 40, 12}, {5, 3, 31, 9},  {-7, -2, 20, 5}, {30, 8, 52, 20}, {-3, -3, 45, 15},
+    {50, 0, 60, 4}, {0, 20, 8, 25}, {0, 0, 0, 0},    {10, 5, 11, 6},
 };
 
 TEST(BitmapPaths, PaletteAndRgbImagesMatchAPixelByPixelMapping) {
@@ -128,7 +128,8 @@ TEST(BitmapPaths, PackBitsMatchesLibtiffOnArbitraryRows) {
             }
             for (int32_t x = 0; x < w; ++x) {
                 const size_t i = 3 * static_cast<size_t>(x);
-                image.at(x, y) = row[i] | (uint32_t{row[i + 1]} << 8) | (uint32_t{row[i + 2]} << 16);
+                image.at(x, y) =
+                    row[i] | (uint32_t{row[i + 1]} << 8) | (uint32_t{row[i + 2]} << 16);
             }
             packbits_row(row.data(), row.size(), expected);
         }

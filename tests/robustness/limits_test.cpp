@@ -198,6 +198,24 @@ TEST(Limits, SettingsThatCannotBeWrittenAreLeftOut) {
     EXPECT_EQ(back.settings.timing.fps_out_text, u"25");
 }
 
+// Guides from many settings lines add up; saved, they are spread over entries that each fit a
+// line, and read back whole.
+TEST(Limits, ManyGuides) {
+    script::Script script;
+    ASSERT_TRUE(test::load_text(script, test::small_script_text(), "/tmp/g.ssa"));
+    for (int32_t i = 0; i < 3000; ++i) {
+        script.settings.guides.push_back(i % 2 == 0 ? i * 1000 : (i * 1000) | INT32_MIN);
+    }
+    base::RecordingMessages messages;
+    const auto saved = script::serialize_script(script, messages);
+    ASSERT_TRUE(saved) << messages.texts().front();
+    script::Script back;
+    ASSERT_TRUE(script::read_script_bytes(back, *saved, u"/tmp/g.ssa", script::ReadOptions{},
+                                          messages));
+    EXPECT_TRUE(messages.texts().empty()) << messages.texts().front();
+    EXPECT_EQ(back.settings.guides.size(), 3000u);
+}
+
 render::FontCache& fonts() {
     static auto engine = render::make_system_font_engine();
     static render::FontCache cache(*engine);

@@ -78,8 +78,7 @@ const Case kCases[] = {
     {"tgarle", "son", "ScrType=SON;ImgType=tgarle;Colors=1;FixedWidth=600;Expected=8"},
     {"tga", "sub", "ScrType=IMG;ImgType=tga;Colors=3;Expected=7", true},
     {"uyc", "usf", "ScrType=USF;ImgType=uyc;Colors=2;Minus2=0;Expected=8", true},
-    {"yc", "usf", "ScrType=USF;ImgType=yc;Colors=1;Minus2=0;ClipMinusOnePixel=1;Expected=9",
-     true},
+    {"yc", "usf", "ScrType=USF;ImgType=yc;Colors=1;Minus2=0;ClipMinusOnePixel=1;Expected=9", true},
 };
 
 // FNV-1a, 64 bits: enough to tell any changed byte of a bitmap.
