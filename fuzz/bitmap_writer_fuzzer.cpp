@@ -35,7 +35,16 @@ uint8_t class_at(const ClassMap& classes, const Rect& extent, int32_t x, int32_t
     return k <= render::kBackground ? k : render::kBackground;
 }
 
-void check_palette_image(const fuzz::DecodedImage& d, const render::PaletteImage& image) {
+// Names the encoding whose file did not read back, to make a crasher quick to understand.
+void report(bool same, const char* what) {
+    if (!same) {
+        std::fprintf(stderr, "%s does not read back as written\n", what);
+    }
+}
+
+void check_palette_image(const fuzz::DecodedImage& d, const render::PaletteImage& image,
+                         const char* what) {
+    report(d.indices == image.indices.data(), what);
     FUZZ_CHECK(d.width == image.indices.width() && d.height == image.indices.height());
     FUZZ_CHECK(d.indices == image.indices.data());
     for (uint8_t index : d.indices) {
@@ -43,7 +52,9 @@ void check_palette_image(const fuzz::DecodedImage& d, const render::PaletteImage
     }
 }
 
-void check_rgb(const fuzz::DecodedImage& d, const render::Bitmap<uint32_t>& image) {
+void check_rgb(const fuzz::DecodedImage& d, const render::Bitmap<uint32_t>& image,
+               const char* what) {
+    report(d.rgb == image.data(), what);
     FUZZ_CHECK(d.width == image.width() && d.height == image.height());
     FUZZ_CHECK(d.rgb == image.data());
 }
@@ -162,7 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(bytes.has_value());
             const auto d = fuzz::decode_bmp(*bytes);
             FUZZ_CHECK(d.has_value());
-            check_palette_image(*d, palette_image);
+            check_palette_image(*d, palette_image, "BMP (indexed)");
         }
     }
     {
@@ -170,14 +181,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(bytes.has_value());
         const auto d = fuzz::decode_bmp(*bytes);
         FUZZ_CHECK(d.has_value());
-        check_rgb(*d, rgb);
+        check_rgb(*d, rgb, "BMP (24-bit)");
     }
     for (bool rle : {false, true}) {
         const auto bytes = render::encode_tga(palette_image, rle);
         FUZZ_CHECK(bytes.has_value());
         const auto d = fuzz::decode_tga(*bytes);
         FUZZ_CHECK(d.has_value());
-        check_palette_image(*d, palette_image);
+        check_palette_image(*d, palette_image, "TGA");
     }
     if ((flags & 16) != 0) {  // libtiff is slow next to the others: every other input
         const auto bytes = render::encode_tiff(rgb);
@@ -186,7 +197,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const auto d = fuzz::decode_tiff(*bytes, &software);
         FUZZ_CHECK(d.has_value());
         FUZZ_CHECK(software == "Tessara");
-        check_rgb(*d, rgb);
+        check_rgb(*d, rgb, "TIFF");
     }
     const Rect yc = render::yc_extent(extent);
     for (bool compressed : {false, true}) {

@@ -125,6 +125,7 @@ run_tool() {
 }
 
 for n in $EVENTS; do prepare "$n"; done
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 for round in $(seq "$RUNS"); do
   echo "bench-peers: round $round of $RUNS" >&2
   for n in $EVENTS; do
@@ -135,7 +136,7 @@ for round in $(seq "$RUNS"); do
 done
 
 # Medians and ratios.
-awk -v runs="$RUNS" '
+awk -v runs="$RUNS" -v load="$load_before / $(cut -d' ' -f1-3 /proc/loadavg)" '
   function median(key, col,   list, count, i, j, t) {
     count = 0
     for (i = 1; i <= n[key]; i++) list[++count] = v[key, i, col]
@@ -150,7 +151,9 @@ awk -v runs="$RUNS" '
     if (!($2 in seen)) { seen[$2] = 1; order[++events] = $2 }
   }
   END {
-    printf "Medians of %d runs; times in seconds, memory in MB (peak resident set).\n\n", runs
+    printf "Medians of %d runs; times in seconds, memory in MB (peak resident set).\n", runs
+    printf "Load average (1, 5, 15 min) before / after: %s (other work on the machine\n", load
+    printf "slows every tool; the runs alternate so that it falls on all of them alike).\n\n"
     printf "| events | output | Tessara wall / CPU / MB | libass wall / CPU / MB |"
     printf " spumux wall / CPU / MB | Tessara/libass wall, CPU, mem | Tessara/spumux wall, CPU, mem |\n"
     printf "|---|---|---|---|---|---|---|\n"

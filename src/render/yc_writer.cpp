@@ -34,15 +34,42 @@ uint16_t word(uint8_t low, uint8_t high) {
     return static_cast<uint16_t>(low | (high << 8));
 }
 
-void put_plane(std::string& out, const std::vector<uint16_t>& words, bool compressed) {
+// Runs of three or more equal words become escape, count, word (see yc_run_length_encode).
+void run_length_encode(std::span<const uint16_t> words, std::vector<uint16_t>& out) {
+    out.clear();
+    size_t i = 0;
+    while (i < words.size()) {
+        const uint16_t w = words[i];
+        size_t run = 1;
+        while (i + run < words.size() && run < 0xFFFF && words[i + run] == w) {
+            ++run;
+        }
+        if (run >= 3 || (run == 2 && w == kYcRunEscape)) {
+            out.insert(out.end(), {kYcRunEscape, static_cast<uint16_t>(run), w});
+        } else if (run == 2 || w == kYcRunEscape) {
+            // A pair, or a lone escape written twice so that it cannot start a run.
+            out.insert(out.end(), {w, w});
+        } else {
+            out.push_back(w);
+        }
+        i += run;
+    }
+}
+
+// Appends a plane as the file stores it: 16-bit little-endian words, run-length encoded when
+// compressed (`scratch` holds the encoded words).
+void put_plane(std::string& out, std::span<const uint16_t> words, bool compressed,
+               std::vector<uint16_t>& scratch) {
     if (compressed) {
-        for (uint16_t w : yc_run_length_encode(words)) {
-            put_le16(out, w);
-        }
-    } else {
-        for (uint16_t w : words) {
-            put_le16(out, w);
-        }
+        run_length_encode(words, scratch);
+        words = scratch;
+    }
+    const size_t at = out.size();
+    out.resize(at + 2 * words.size());
+    char* p = out.data() + at;
+    for (uint16_t w : words) {
+        *p++ = static_cast<char>(w & 0xFF);
+        *p++ = static_cast<char>(w >> 8);
     }
 }
 
@@ -83,23 +110,7 @@ uint16_t yc_chroma(uint32_t first, uint32_t second) {
 std::vector<uint16_t> yc_run_length_encode(std::span<const uint16_t> words) {
     std::vector<uint16_t> out;
     out.reserve(words.size());
-    size_t i = 0;
-    while (i < words.size()) {
-        const uint16_t w = words[i];
-        size_t run = 1;
-        while (i + run < words.size() && run < 0xFFFF && words[i + run] == w) {
-            ++run;
-        }
-        if (run >= 3 || (run == 2 && w == kYcRunEscape)) {
-            out.insert(out.end(), {kYcRunEscape, static_cast<uint16_t>(run), w});
-        } else if (run == 2 || w == kYcRunEscape) {
-            // A pair, or a lone escape written twice so that it cannot start a run.
-            out.insert(out.end(), {w, w});
-        } else {
-            out.push_back(w);
-        }
-        i += run;
-    }
+    run_length_encode(words, out);
     return out;
 }
 
@@ -134,31 +145,41 @@ std::optional<std::string> encode_yc(const ClassMap& classes, const Rect& extent
     std::vector<uint16_t> key_plane(pairs);
     std::vector<uint16_t> luma_plane(pairs);
     std::vector<uint16_t> chroma_plane(pairs);
-    auto class_at = [&](int32_t x, int32_t y) -> size_t {
-        const uint8_t k = classes.get(x, y, kBackground);
-        return k <= kBackground ? k : kBackground;
-    };
-    for (int pass = 0; pass < 2; ++pass) {
-        for (int32_t y = extent.top; y < extent.bottom; ++y) {
-            for (size_t p = 0; p < pairs; ++p) {
-                const int32_t x = extent.left + static_cast<int32_t>(2 * p);
-                const size_t a = class_at(x, y);
-                const size_t b = class_at(x + 1, y);
-                key_plane[p] = word(key[a], key[b]);
-                luma_plane[p] = word(luma[a], luma[b]);
-                chroma_plane[p] = chroma[a][b];
+    std::vector<uint16_t> scratch;
+    // Both passes store the same planes; the second is built beside the first and appended.
+    std::string second;
+    for (int32_t y = extent.top; y < extent.bottom; ++y) {
+        const bool on_map = y >= 0 && y < classes.height();
+        const uint8_t* row = on_map ? classes.row(y) : nullptr;
+        auto class_at = [&](int32_t x) -> size_t {
+            if (row == nullptr || x < 0 || x >= classes.width()) {
+                return kBackground;
             }
-            // The first pass of a compressed file leads with the key plane.
-            if (pass == 0 && compressed) {
-                put_plane(out, key_plane, compressed);
-            }
-            put_plane(out, luma_plane, compressed);
-            put_plane(out, chroma_plane, compressed);
-            if (pass != 0 || !compressed) {
-                put_plane(out, key_plane, compressed);
-            }
+            const uint8_t k = row[x];
+            return k <= kBackground ? k : kBackground;
+        };
+        for (size_t p = 0; p < pairs; ++p) {
+            const int32_t x = extent.left + static_cast<int32_t>(2 * p);
+            const size_t a = class_at(x);
+            const size_t b = class_at(x + 1);
+            key_plane[p] = word(key[a], key[b]);
+            luma_plane[p] = word(luma[a], luma[b]);
+            chroma_plane[p] = chroma[a][b];
         }
+        // The first pass of a compressed file leads with the key plane.
+        if (compressed) {
+            put_plane(out, key_plane, compressed, scratch);
+        }
+        put_plane(out, luma_plane, compressed, scratch);
+        put_plane(out, chroma_plane, compressed, scratch);
+        if (!compressed) {
+            put_plane(out, key_plane, compressed, scratch);
+        }
+        put_plane(second, luma_plane, compressed, scratch);
+        put_plane(second, chroma_plane, compressed, scratch);
+        put_plane(second, key_plane, compressed, scratch);
     }
+    out += second;
     return out;
 }
 
