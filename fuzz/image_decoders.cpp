@@ -471,4 +471,26 @@ std::optional<DecodedYc> decode_yc(std::string_view bytes) {
     return yc;
 }
 
+std::optional<std::string> unpack_packbits(std::string_view codes) {
+    std::string out;
+    size_t i = 0;
+    while (i < codes.size()) {
+        const auto n = static_cast<int8_t>(codes[i++]);
+        if (n >= 0) {
+            const size_t count = static_cast<size_t>(n) + 1;
+            if (codes.size() - i < count) {
+                return std::nullopt;
+            }
+            out.append(codes.substr(i, count));
+            i += count;
+        } else if (n != -128) {
+            if (i >= codes.size()) {
+                return std::nullopt;
+            }
+            out.append(static_cast<size_t>(1 - n), codes[i++]);
+        }
+    }
+    return out;
+}
+
 }  // namespace tessara::fuzz

@@ -38,4 +38,7 @@ struct DecodedYc {
 };
 std::optional<DecodedYc> decode_yc(std::string_view bytes);
 
+// PackBits codes back to bytes; nothing when a code runs past the end. Code 0x80 is skipped.
+std::optional<std::string> unpack_packbits(std::string_view codes);
+
 }  // namespace tessara::fuzz

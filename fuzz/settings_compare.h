@@ -12,7 +12,7 @@ namespace tessara::fuzz {
 struct SettingsCompareOptions {
     // CollForesee and IntellColl: a "Collisions" header line after the settings lines wins.
     bool skip_collisions = false;
-    // StyleOrder: a style name holding ';' cannot be listed.
+    // StyleOrder: a style name holding ';' or a line end cannot be listed.
     bool skip_style_order = false;
 };
 
@@ -38,15 +38,10 @@ inline std::vector<script::DescribedSetting> saved_settings(const script::Conver
     drop(c.timing.fps_in_text, false);
     drop(c.timing.fps_out_text, false);
     drop(c.vdub_offset, false);
-    // Style names holding ';' are left out of the order; a line end drops the whole list.
-    std::erase_if(c.style_order,
-                  [](const std::u16string& name) { return name.find(u';') != name.npos; });
-    for (const auto& name : c.style_order) {
-        if (name.find_first_of(u"\r\n") != name.npos) {
-            c.style_order.clear();
-            break;
-        }
-    }
+    // Style names holding ';' or a line end are left out of the order.
+    std::erase_if(c.style_order, [](const std::u16string& name) {
+        return name.find_first_of(u";\r\n") != name.npos;
+    });
     if (c.back_movie.empty() || !c.back_picture.empty()) {
         c.back_offset.clear();
         c.crop_above = 0;

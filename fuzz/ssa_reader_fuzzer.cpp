@@ -27,11 +27,11 @@ bool same_field(bool equal, const char* what) {
     return equal;
 }
 
-// A style name holding ';' cannot be written into the StyleOrder list or a TSRASTYLE line
-// (';' ends the name there): such a style keeps its columns, but its extras are not saved and
-// it ranks after the listed styles when read back.
+// A style name holding ';' (or a line end) cannot be written into the StyleOrder list or a
+// TSRASTYLE line (';' ends the name there): such a style keeps its columns, but its extras are
+// not saved and it ranks after the listed styles when read back.
 bool has_semicolon(const script::Style& s) {
-    return s.name.find(u';') != std::u16string::npos;
+    return s.name.find_first_of(u";\r\n") != std::u16string::npos;
 }
 
 bool any_semicolon_name(const Script& s) {

@@ -88,6 +88,7 @@ prepare() {
 XML
 }
 
+# One line per run: tool, events, wall, CPU (user + system), peak kB, user, system.
 results="$CACHE/results.txt"
 : > "$results"
 
@@ -106,7 +107,8 @@ measure() {
   fi
   local wall user sys kb
   read -r wall user sys kb < "$dir.time"
-  echo "$name $n $wall $(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }') $kb" >> "$results"
+  echo "$name $n $wall $(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }') $kb $user $sys" \
+    >> "$results"
   rm -f "$dir.time" "$dir.log"
   sync
 }

@@ -496,21 +496,23 @@ std::optional<std::string> encode_tiff_classes(const ClassMap& classes, const Re
     for (size_t k = 0; k < 4; ++k) {
         rgb[k] = {red_of(colours[k]), green_of(colours[k]), blue_of(colours[k])};
     }
+    // Each class's pixel as runs of its three bytes.
+    std::array<ByteRuns, 5> pixel;
+    for (size_t k = 0; k < pixel.size(); ++k) {
+        for (uint8_t b : rgb[k]) {
+            pixel[k].add(b, 1);
+        }
+    }
     // n pixels of class k (4: any value no class has).
-    auto add_pixels = [&rgb](ByteRuns& runs, size_t k, uint32_t n) {
-        if (n == 0) {
+    auto add_pixels = [&pixel](ByteRuns& runs, size_t k, uint32_t n) {
+        const std::span<const ByteRun> p = pixel[k].runs();
+        if (p.size() == 1) {
+            if (n > 0) {
+                runs.add(p[0].value, 3 * n);
+            }
             return;
         }
-        const std::array<uint8_t, 3>& c = rgb[k];
-        if (c[0] == c[1] && c[1] == c[2]) {
-            runs.add(c[0], 3 * n);
-            return;
-        }
-        for (uint32_t i = 0; i < n; ++i) {
-            runs.add(c[0], 1);
-            runs.add(c[1], 1);
-            runs.add(c[2], 1);
-        }
+        runs.add_repeated(p, n);
     };
     const int64_t first = std::clamp<int64_t>(-int64_t{extent.left}, 0, w);
     const int64_t last = std::clamp<int64_t>(int64_t{classes.width()} - extent.left, first, w);

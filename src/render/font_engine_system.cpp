@@ -44,8 +44,10 @@ constexpr size_t kMaxFaceChars = 31;
 // Synthetic italic leans glyphs by 12 degrees; synthetic bold thickens strokes by 1/24 em.
 constexpr double kSyntheticSlant = 0.21256;
 constexpr double kSyntheticBoldPerEm = 1.0 / 24.0;
-// Coverage a font keeps of the glyphs it has rendered (bytes); when full, it starts afresh.
+// Memory a font keeps of the glyphs it has rendered (bytes); when full, it starts afresh. Each
+// entry also costs about this much in the table besides its coverage.
 constexpr size_t kGlyphCacheBytes = size_t{2} << 20;
+constexpr size_t kGlyphEntryOverhead = 32;
 
 // a / b rounded to nearest, halves away from zero; b > 0.
 int64_t round_div(int64_t a, int64_t b) {
@@ -319,6 +321,16 @@ class SystemFont final : public Font {
     }
     void blend(const unsigned char* coverage, int pitch, unsigned width, unsigned rows,
                GreyMap& map, int64_t map_left, int64_t map_top) const;
+    // Keeps a glyph, counting its entry as well as its coverage; a full cache starts afresh.
+    void remember(uint64_t key, CachedGlyph glyph) const {
+        const size_t bytes = glyph.coverage.size() + sizeof(CachedGlyph) + kGlyphEntryOverhead;
+        if (m_glyph_bytes + bytes > kGlyphCacheBytes) {
+            m_glyphs.clear();
+            m_glyph_bytes = 0;
+        }
+        m_glyph_bytes += bytes;
+        m_glyphs.insert_or_assign(key, std::move(glyph));
+    }
 
     FontSetup m_setup;
     int32_t m_ascent = 0;
@@ -330,7 +342,7 @@ class SystemFont final : public Font {
     FT_Pos m_embolden = 0;                          // 1/64 px; 0 without synthetic bold
     mutable std::vector<unsigned char> m_coverage;  // scratch glyph bitmap for draw()
     mutable std::unordered_map<uint64_t, CachedGlyph> m_glyphs;
-    mutable size_t m_glyph_bytes = 0;  // coverage held by m_glyphs
+    mutable size_t m_glyph_bytes = 0;  // held by m_glyphs, entries included
 };
 
 void SystemFont::finish(GlyphPlacement& g, const std::vector<int64_t>& advances64,
@@ -511,7 +523,7 @@ void SystemFont::draw_glyph(uint32_t glyph, int64_t x64, int64_t y64, GreyMap& m
     if (glyph >= static_cast<uint32_t>(ft->num_glyphs) ||
         FT_Load_Glyph(ft, glyph, FT_LOAD_NO_SCALE | FT_LOAD_NO_BITMAP) != 0 ||
         ft->glyph->format != FT_GLYPH_FORMAT_OUTLINE || ft->glyph->outline.n_points == 0) {
-        m_glyphs[key] = CachedGlyph{};
+        remember(key, CachedGlyph{});
         return;
     }
     FT_Outline* outline = &ft->glyph->outline;
@@ -571,13 +583,8 @@ void SystemFont::draw_glyph(uint32_t glyph, int64_t x64, int64_t y64, GreyMap& m
     if (!whole) {
         return;  // only a glyph rendered whole is kept
     }
-    if (m_glyph_bytes + coverage.size() > kGlyphCacheBytes) {
-        m_glyphs.clear();
-        m_glyph_bytes = 0;
-    }
-    m_glyph_bytes += coverage.size();
-    m_glyphs[key] =
-        CachedGlyph{left, top, bitmap.width, bitmap.rows, bitmap.pitch, true, std::move(coverage)};
+    remember(key, CachedGlyph{left, top, bitmap.width, bitmap.rows, bitmap.pitch, true,
+                              std::move(coverage)});
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -23,8 +23,9 @@ void packbits_row(std::span<const ByteRun> row, std::string& out) {
         bytes += r.count;
     }
     const size_t start = out.size();
-    // Literal headers add a byte per 128; runs never take more than they hold.
-    out.resize(start + bytes + bytes / kLongestRun + 2);
+    // A code never takes more than two bytes for each byte it holds (a literal of one byte
+    // between two runs is the worst case); runs of two or more take at most what they hold.
+    out.resize(start + 2 * bytes + 2);
     auto* const base = reinterpret_cast<uint8_t*>(out.data());
     uint8_t* op = base + start;
     uint8_t* literal = nullptr;  // header of the literal being extended

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -24,6 +25,30 @@ class ByteRuns {
             m_runs.back().count += count;
         } else {
             m_runs.push_back({value, count});
+        }
+    }
+    // `count` more copies of a group of runs (a pixel's bytes), the first joining the row's
+    // last run when it has the same value.
+    void add_repeated(std::span<const ByteRun> group, uint32_t count) {
+        if (group.empty() || count == 0) {
+            return;
+        }
+        if (group.front().value == group.back().value) {
+            // Each copy joins the one before: no shortcut.
+            for (uint32_t i = 0; i < count; ++i) {
+                for (const ByteRun& r : group) {
+                    add(r.value, r.count);
+                }
+            }
+            return;
+        }
+        for (const ByteRun& r : group) {
+            add(r.value, r.count);
+        }
+        const size_t at = m_runs.size();
+        m_runs.resize(at + group.size() * (count - 1));
+        for (size_t i = at; i < m_runs.size(); i += group.size()) {
+            std::copy(group.begin(), group.end(), m_runs.begin() + static_cast<ptrdiff_t>(i));
         }
     }
     std::span<const ByteRun> runs() const { return m_runs; }

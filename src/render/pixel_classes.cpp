@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 namespace tessara::render {
@@ -52,9 +53,9 @@ ClassMap classify_and_outline(const GreyMap& grey, int32_t width, int32_t height
             continue;
         }
         const auto first = static_cast<int32_t>(static_cast<const uint8_t*>(found) - out);
-        int32_t last = width - 1;
-        while (out[last] != text)
-            --last;
+        const auto from_end = std::find(std::make_reverse_iterator(out + width),
+                                        std::make_reverse_iterator(out + first), text);
+        const auto last = static_cast<int32_t>(from_end.base() - out) - 1;
         tx0 = std::min(tx0, first);
         tx1 = std::max(tx1, last + 1);
         ty0 = std::min(ty0, y);

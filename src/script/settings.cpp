@@ -380,12 +380,13 @@ bool read_style_order(CS& s, std::u16string_view v) {
     }
     return true;
 }
-// A name holding ';' is left out: read back, it would end the entry early and break the rest of
-// its settings line. The style then simply ranks with the unlisted ones.
+// A name holding ';' or a line end is left out: read back, it would end the entry early and
+// break the rest of its settings line. The style then simply ranks with the unlisted ones.
 void write_style_order(const KeyDef& k, const CS& s, Entries& e) {
     std::vector<std::u16string> names;
     for (const auto& name : s.style_order) {
-        if (name.find(u';') == std::u16string::npos) {
+        // A line end in a name would end the settings line (and drop the whole list).
+        if (name.find_first_of(u";\r\n") == std::u16string::npos) {
             names.push_back(name);
         }
     }
