@@ -176,6 +176,19 @@ TEST(BitmapPaths, PackBitsCodes) {
     // Runs over 128 are split, 128 first.
     V long_run(130, 9);
     EXPECT_EQ(packed(long_run), (V{0x81, 9, 0xFF, 9}));
+    // The codes can outgrow the row: a single byte between runs of two costs a literal of its
+    // own (six bytes for every five here).
+    V short_literals;
+    for (int i = 0; i < 100; ++i) {
+        const auto b = static_cast<uint8_t>(i % 2 != 0 ? 10 : 20);
+        for (uint8_t v :
+             {uint8_t{1}, b, b, static_cast<uint8_t>(b + 1), static_cast<uint8_t>(b + 1)}) {
+            short_literals.push_back(v);
+        }
+    }
+    const V grown = packed(short_literals);
+    ASSERT_EQ(grown.size(), 600u);
+    EXPECT_EQ((V{grown.begin(), grown.begin() + 6}), (V{0, 1, 0xFF, 20, 0xFF, 21}));
     // A literal holds at most 128 bytes.
     V ramp(130);
     for (size_t i = 0; i < ramp.size(); ++i) {
