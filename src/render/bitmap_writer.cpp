@@ -388,19 +388,24 @@ int tiff_warning(TIFF*, void*, const char*, const char*, va_list) {
     return 1;
 }
 
+// The tags of every TIFF written: 24-bit RGB, top-left, PackBits, the software name.
+bool set_tiff_tags(TIFF* tif, int32_t w, int32_t h) {
+    return TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(w)) == 1 &&
+           TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(h)) == 1 &&
+           TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8) == 1 &&
+           TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3) == 1 &&
+           TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) == 1 &&
+           TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == 1 &&
+           TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) == 1 &&
+           TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_PACKBITS) == 1 &&
+           TIFFSetField(tif, TIFFTAG_SOFTWARE, kTiffSoftware) == 1 &&
+           TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0)) == 1;
+}
+
 // Writes a w x h RGB image whose rows `fill_row(y, bytes)` provides, three bytes a pixel.
 template <typename FillRow>
 bool tiff_write_image(TIFF* tif, int32_t w, int32_t h, FillRow&& fill_row) {
-    if (TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(w)) != 1 ||
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(h)) != 1 ||
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8) != 1 ||
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3) != 1 ||
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) != 1 ||
-        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) != 1 ||
-        TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) != 1 ||
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_PACKBITS) != 1 ||
-        TIFFSetField(tif, TIFFTAG_SOFTWARE, kTiffSoftware) != 1 ||
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0)) != 1) {
+    if (!set_tiff_tags(tif, w, h)) {
         return false;
     }
     std::vector<uint8_t> row(static_cast<size_t>(w) * 3);
@@ -420,16 +425,7 @@ bool tiff_write_image(TIFF* tif, int32_t w, int32_t h, FillRow&& fill_row) {
 // tiff_write_image writes.
 template <typename RowRuns>
 bool tiff_write_packed(TIFF* tif, int32_t w, int32_t h, RowRuns&& row_runs) {
-    if (TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(w)) != 1 ||
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(h)) != 1 ||
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8) != 1 ||
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3) != 1 ||
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) != 1 ||
-        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) != 1 ||
-        TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) != 1 ||
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_PACKBITS) != 1 ||
-        TIFFSetField(tif, TIFFTAG_SOFTWARE, kTiffSoftware) != 1 ||
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0)) != 1) {
+    if (!set_tiff_tags(tif, w, h)) {
         return false;
     }
     uint32_t strip_rows = 0;
