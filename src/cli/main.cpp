@@ -61,6 +61,16 @@ Commands:
                          list the subtitles the DVD segments and chapter points
                          would cut, each widened by N frames (0-99, default 0)
 
+  feed SCRIPT [--offset HH:MM:SS:FF] [--dont-check-fr] [--watch]
+                         hand every subpicture to the video-filter plug-in: waits
+                         for the plug-in to connect (start the preview with the
+                         filter), then sends all pictures the first time and only
+                         the changed ones after that; --offset is the timecode of
+                         the video's first frame (default: the VDubOffset setting),
+                         --dont-check-fr skips the frame-rate match, --watch stays
+                         running and feeds again whenever SCRIPT changes on disk;
+                         Ctrl-C cancels
+
 SCRIPT may also be an old ".tsraconf" settings file: its settings are read first,
 then the script it names.
 
@@ -164,6 +174,9 @@ int dispatch(std::vector<std::string> args) {
     }
     if (command == "timeline") {
         return run_timeline(rest, options);
+    }
+    if (command == "feed") {
+        return run_feed(rest, options);
     }
     if (command == "generate") {
         return run_generate(rest, options);

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+// The local channel the preview link runs over: a Unix-domain stream socket named
+// "Tessara-plugin" in $XDG_RUNTIME_DIR (or /tmp/Tessara-plugin-UID without one), readable and
+// writable by its owner only. Messages keep their boundaries through the header's lengths: the
+// reader always knows how many bytes the next record holds. Every wait is cut into 100 ms slices;
+// after each slice without progress the caller's callback decides whether to go on waiting.
+namespace tessara::link {
+
+inline constexpr int kWaitSliceMs = 100;
+
+// Called after every 100 ms a wait made no progress: true to keep waiting.
+using SliceCallback = std::function<bool()>;
+
+enum class IoStatus {
+    Done,
+    Stopped,     // the callback ended the wait
+    Failed,      // a system error (its errno is returned beside the status)
+    Closed,      // the peer went away before the record was complete
+    ReplyFirst,  // a write stopped because the peer had already answered
+};
+
+// One connected end. Closing it (or destroying it) closes the socket. Writes never raise SIGPIPE:
+// a vanished peer is a failure of the write.
+class Channel {
+  public:
+    Channel() = default;
+    explicit Channel(int fd) : m_fd(fd) {}
+    Channel(Channel&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    Channel& operator=(Channel&& other) noexcept;
+    Channel(const Channel&) = delete;
+    Channel& operator=(const Channel&) = delete;
+    ~Channel() { close(); }
+
+    bool is_open() const { return m_fd >= 0; }
+    void close();
+
+    // Writes every byte. With stop_on_reply, the write ends with ReplyFirst as soon as the peer
+    // has sent something to read, whatever is left unwritten.
+    IoStatus write_all(std::span<const uint8_t> bytes, const SliceCallback& slice, int& error,
+                       bool stop_on_reply = false);
+    // Reads exactly bytes.size() bytes.
+    IoStatus read_exact(std::span<uint8_t> bytes, const SliceCallback& slice, int& error);
+    // Whether the peer has sent bytes (or closed) that have not been read yet.
+    bool has_input() const;
+
+  private:
+    int m_fd = -1;
+};
+
+// Where the server's socket lives.
+std::string socket_path();
+
+// The server's end of the channel: one socket file, one client at a time. A lock held beside the
+// socket tells a live server from a stale socket file left by one that died.
+class Listener {
+  public:
+    enum class OpenResult { Ok, Busy, Failed };
+
+    Listener() = default;
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+    ~Listener() { close(); }
+
+    // Creates the socket (mode 0600), replacing a stale socket file. Busy when another live
+    // server holds it; Failed with the errno in `error` otherwise.
+    OpenResult open(int& error);
+    // Waits for one client of this user. The socket stops taking clients once one is accepted.
+    IoStatus accept(Channel& out, const SliceCallback& slice, int& error);
+    // Removes the socket file and releases the lock; safe to call twice.
+    void close();
+
+  private:
+    int m_fd = -1;
+    int m_lock_fd = -1;
+    std::string m_path;
+};
+
+// The client's way in. NoServer when no server is waiting (no socket file, or a stale one).
+enum class ConnectResult { Connected, NoServer, Failed };
+ConnectResult connect_to_server(Channel& out, int& error);
+
+}  // namespace tessara::link
