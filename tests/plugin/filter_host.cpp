@@ -39,6 +39,10 @@ void remove_filter(abi::FilterDefinition* definition) {
 }  // namespace
 
 FilterHost::~FilterHost() {
+    unload();
+}
+
+void FilterHost::unload() {
     if (m_created) {
         destroy();
     }
@@ -49,9 +53,19 @@ FilterHost::~FilterHost() {
             m_removed = g_removed;
         }
         ::dlclose(m_module);
+        m_module = nullptr;
     }
     if (g_host == this) {
         g_host = nullptr;
+    }
+}
+
+void FilterHost::resize(int32_t width, int32_t height) {
+    for (abi::VFBitmap* b : {&m_src, &m_dst}) {
+        b->w = width;
+        b->h = height;
+        b->pitch = width * 4;
+        b->size = b->pitch * height;
     }
 }
 

@@ -62,6 +62,12 @@ class FilterHost {
     void destroy();
     // The client object pointer the filter keeps in its instance data.
     void* instance_pointer() const;
+    // The bitmaps the filter sees; resize() changes the frame size of the running instance.
+    const plugin::abi::VFBitmap& src() const { return m_src; }
+    const plugin::abi::VFBitmap& dst() const { return m_dst; }
+    void resize(int32_t width, int32_t height);
+    // Removes the filter (the module's deinit export) and unloads the module.
+    void unload();
 
     std::string error;
 

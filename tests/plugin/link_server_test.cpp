@@ -1,0 +1,275 @@
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "link_fixtures.h"
+
+namespace tessara::link_test {
+namespace {
+
+using link::LinkCommand;
+
+constexpr int32_t kHello = static_cast<int32_t>(LinkCommand::Hello);
+constexpr int32_t kInfo = static_cast<int32_t>(LinkCommand::SessionInfo);
+constexpr int32_t kRemove = static_cast<int32_t>(LinkCommand::RemovePicture);
+constexpr int32_t kAdd = static_cast<int32_t>(LinkCommand::AddPicture);
+constexpr int32_t kClose = static_cast<int32_t>(LinkCommand::Close);
+
+class ServerFeed : public testing::Test {
+  protected:
+    // One feed against the recording client.
+    bool feed() {
+        client.received.clear();
+        dialog.statuses.clear();
+        dialog.on_waiting = [this] { client.start(); };
+        const bool ok = server.feed(built.timeline, built.script.settings, dialog);
+        client.join();
+        return ok;
+    }
+
+    SocketFolder folder;
+    BuiltScript built{three_subtitles()};
+    base::RecordingMessages messages;
+    link::PreviewLinkServer server{messages};
+    TestDialog dialog;
+    WireClient client;
+};
+
+TEST_F(ServerFeed, FirstFeedShakesHandsAndSendsEveryPicture) {
+    ASSERT_TRUE(feed());
+    EXPECT_EQ(commands_of(client.received),
+              (std::vector<int32_t>{kHello, kInfo, kAdd, kAdd, kAdd, kClose}));
+    const auto info = link::decode_session_info(client.received[1].first);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(*info, (link::SessionInfo{40000, 40000, 3, 0, 3, 720, 576}));
+    EXPECT_TRUE(dialog.feeding.starts_with("Feeding 3 total subtitles (3 new, 0 deleted)\n\n"
+                                           "Please start VirtualDub preview"));
+    EXPECT_EQ(dialog.shown_offset, "00:00:00:00");
+    EXPECT_EQ(dialog.statuses,
+              (std::vector<std::string>{std::string(link::kWaitingText),
+                                        std::string(link::kHandshakeText),
+                                        std::string(link::kSendingText),
+                                        std::string(link::kClosingText),
+                                        std::string(link::kSentText)}));
+    EXPECT_TRUE(dialog.locked);
+
+    // Every header carries the server's thread and session; pictures their frames and size.
+    std::vector<std::pair<int32_t, int32_t>> intervals;
+    for (const auto& m : client.received) {
+        EXPECT_EQ(m.header.version, 2);
+        EXPECT_EQ(m.header.server_thread, server.server_thread());
+        EXPECT_EQ(m.header.session_id, server.session_id());
+        if (m.header.command == kAdd) {
+            const auto add = link::decode_add_picture(m.first);
+            ASSERT_TRUE(add);
+            EXPECT_EQ(add->byte_count, static_cast<int32_t>(m.second.size()));
+            EXPECT_TRUE(link::PictureReader::open(m.second));
+            intervals.emplace_back(add->start, add->last);
+        }
+    }
+    using I = std::vector<std::pair<int32_t, int32_t>>;
+    EXPECT_EQ(intervals, (I{{25, 49}, {75, 99}, {125, 149}}));
+    ASSERT_TRUE(server.sent());
+    EXPECT_EQ(server.sent()->size(), 3u);
+    EXPECT_TRUE(messages.messages().empty());
+}
+
+TEST_F(ServerFeed, LaterFeedsSendOnlyTheChanges) {
+    ASSERT_TRUE(feed());
+    const int32_t session = server.session_id();
+
+    built.move(1, 80, 105);  // the second subtitle moves five frames later
+    ASSERT_TRUE(feed());
+    EXPECT_EQ(commands_of(client.received), (std::vector<int32_t>{kInfo, kRemove, kAdd, kClose}));
+    EXPECT_EQ(*link::decode_session_info(client.received[0].first),
+              (link::SessionInfo{40000, 40000, 3, 1, 1, 720, 576}));
+    EXPECT_EQ(link::decode_frame(client.received[1].first), 75);
+    EXPECT_EQ(*link::decode_add_picture(client.received[2].first),
+              (link::AddPictureInfo{80, 104, static_cast<int32_t>(client.received[2].second.size())}));
+    EXPECT_EQ(server.session_id(), session);
+    EXPECT_TRUE(dialog.feeding.starts_with("Feeding 3 total subtitles (1 new, 1 deleted)"));
+
+    // Nothing changed: only the session and the close.
+    ASSERT_TRUE(feed());
+    EXPECT_EQ(commands_of(client.received), (std::vector<int32_t>{kInfo, kClose}));
+}
+
+TEST_F(ServerFeed, ANewOffsetMakesANewSessionAndEverythingIsSentAgain) {
+    ASSERT_TRUE(feed());
+    const int32_t session = server.session_id();
+    built.script.settings.vdub_offset = u"00:00:00:20";
+    ASSERT_TRUE(feed());
+    EXPECT_NE(server.session_id(), session);
+    EXPECT_EQ(commands_of(client.received),
+              (std::vector<int32_t>{kInfo, kAdd, kAdd, kAdd, kClose}));
+    EXPECT_EQ(link::decode_add_picture(client.received[1].first)->start, 5);
+    EXPECT_EQ(dialog.shown_offset, "00:00:00:20");
+
+    // The offset dialog changes it while waiting: a bad value is refused, a good one stored.
+    dialog.requests = {link::DialogRequest::ChangeOffset};
+    dialog.typed_offsets = {"00:00:0x:00", "00:00:01:00"};
+    const int32_t second_session = server.session_id();
+    client.received.clear();
+    dialog.on_waiting = nullptr;
+    dialog.on_poll = [this](int n) {
+        if (n == 2) {
+            client.start();  // the plug-in connects once the offset is changed
+        }
+    };
+    ASSERT_TRUE(server.feed(built.timeline, built.script.settings, dialog));
+    client.join();
+    EXPECT_EQ(dialog.shown_offset, "00:00:01:00");
+    EXPECT_EQ(messages.texts(), (std::vector<std::string>{"Invalid SMPTE value"}));
+    EXPECT_EQ(built.script.settings.vdub_offset, u"00:00:01:00");
+    EXPECT_TRUE(built.script.settings.modified);
+    EXPECT_NE(server.session_id(), second_session);
+    EXPECT_EQ(link::decode_add_picture(client.received[1].first)->start, 0);
+}
+
+TEST_F(ServerFeed, DontCheckFrameRateSendsZeroDurationsAndIsStored) {
+    dialog.set_dont_check(true);
+    ASSERT_TRUE(feed());
+    const auto info = *link::decode_session_info(client.received[1].first);
+    EXPECT_EQ(info.output_frame_us, 0);
+    EXPECT_EQ(info.input_frame_us, 0);
+    EXPECT_TRUE(built.script.settings.dont_check_fr);
+    EXPECT_TRUE(built.script.settings.modified);
+}
+
+TEST_F(ServerFeed, CancelWhileWaitingLeavesTheSentListAsItWas) {
+    ASSERT_TRUE(feed());
+    const auto sent = *server.sent();
+    built.move(1, 80, 105);
+    dialog.on_waiting = nullptr;
+    dialog.requests = {link::DialogRequest::None, link::DialogRequest::Cancel};
+    EXPECT_FALSE(server.feed(built.timeline, built.script.settings, dialog));
+    EXPECT_EQ(*server.sent(), sent);
+    EXPECT_TRUE(messages.messages().empty());
+    EXPECT_GE(dialog.polls, 2);
+    // The socket is gone: a plug-in starting now finds no program.
+    link::Channel channel;
+    int error = 0;
+    EXPECT_EQ(link::connect_to_server(channel, error), link::ConnectResult::NoServer);
+    // The next feed still sends the move.
+    ASSERT_TRUE(feed());
+    EXPECT_EQ(commands_of(client.received), (std::vector<int32_t>{kInfo, kRemove, kAdd, kClose}));
+}
+
+TEST_F(ServerFeed, BadRepliesEndTheFeedWithTheirMessages) {
+    struct Case {
+        int32_t command;  // the request whose answer is replaced
+        std::optional<link::LinkReply> reply;
+        std::vector<std::string> texts;
+    };
+    const std::vector<Case> cases = {
+        {kHello, link::LinkReply{3, 1}, {"Client has not the same version as the server"}},
+        {kInfo, link::LinkReply{2, link::kStatusDeclined},
+         {"The client has declined the data transfer"}},
+        {kHello, link::LinkReply{2, 2}, {std::string(link::kProtocolErrorText)}},
+        {kAdd, link::LinkReply{2, 2}, {std::string(link::kProtocolErrorText)}},
+        {kInfo, link::LinkReply{2, 7}, {std::string(link::kProtocolErrorText)}},
+        {kInfo, link::LinkReply{2, link::kStatusAbort}, {}},  // the plug-in already told why
+        {kClose, link::LinkReply{2, link::kStatusAbort}, {}},
+        {kAdd, std::nullopt,
+         {"Cannot read from the pipe.\n\nThis is probably because the plugin\nhas aborted the "
+          "connection."}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "command " << c.command);
+        messages.clear();
+        client.answer = [&](const WireMessage& m, link::LinkReply r) -> std::optional<link::LinkReply> {
+            return m.header.command == c.command ? c.reply : std::optional(r);
+        };
+        EXPECT_FALSE(feed());
+        EXPECT_EQ(messages.texts(), c.texts);
+        EXPECT_FALSE(server.sent());  // nothing counts as held by the plug-in
+        EXPECT_TRUE(server.handshake_needed());
+        client.known_session = 0;
+    }
+}
+
+TEST_F(ServerFeed, APlugInThatVanishesMidPictureIsAnIoFailureNotASignal) {
+    client.answer = [](const WireMessage& m, link::LinkReply r) -> std::optional<link::LinkReply> {
+        if (m.header.command == kInfo) {
+            return std::nullopt;  // leaves before the pictures
+        }
+        return r;
+    };
+    EXPECT_FALSE(feed());
+    ASSERT_EQ(messages.texts().size(), 1u);
+    EXPECT_TRUE(messages.texts()[0].starts_with("Cannot read from the pipe.") ||
+                messages.texts()[0].starts_with("Cannot write to the pipe."));
+}
+
+TEST_F(ServerFeed, ALiveServerMakesTheSecondOneBusyAndAStaleSocketIsReplaced) {
+    link::Listener other;
+    int error = 0;
+    ASSERT_EQ(other.open(error), link::Listener::OpenResult::Ok);
+    EXPECT_FALSE(server.feed(built.timeline, built.script.settings, dialog));
+    ASSERT_EQ(messages.texts().size(), 1u);
+    EXPECT_TRUE(messages.texts()[0].starts_with("Cannot create named pipe.\nApparently an instance"));
+    other.close();
+
+    // A socket file left behind by a server that died: nobody listens on it, nobody holds the
+    // lock beside it.
+    const auto path = link::socket_path();
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);
+    ASSERT_TRUE(std::filesystem::exists(path));
+    messages.clear();
+    ASSERT_TRUE(feed());
+    EXPECT_TRUE(messages.messages().empty());
+    EXPECT_FALSE(std::filesystem::exists(path));  // removed once the transfer is over
+}
+
+TEST(Listener, SocketIsPrivateAndTakesOneClient) {
+    SocketFolder folder;
+    link::Listener listener;
+    int error = 0;
+    ASSERT_EQ(listener.open(error), link::Listener::OpenResult::Ok);
+    struct stat st{};
+    ASSERT_EQ(::stat(link::socket_path().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISSOCK(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    link::Channel a;
+    ASSERT_EQ(link::connect_to_server(a, error), link::ConnectResult::Connected);
+    link::Channel accepted;
+    ASSERT_EQ(listener.accept(accepted, [] { return false; }, error), link::IoStatus::Done);
+    link::Channel b;
+    EXPECT_EQ(link::connect_to_server(b, error), link::ConnectResult::NoServer);
+
+    // A full-frame picture goes through in one record, whatever the socket buffers hold.
+    std::vector<uint8_t> big(static_cast<size_t>(link::max_picture_bytes(720, 576)));
+    for (size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<uint8_t>(i * 7);
+    }
+    std::vector<uint8_t> got(big.size());
+    std::thread reader([&] {
+        int e = 0;
+        EXPECT_EQ(a.read_exact(got, [] { return true; }, e), link::IoStatus::Done);
+    });
+    EXPECT_EQ(accepted.write_all(big, [] { return true; }, error), link::IoStatus::Done);
+    reader.join();
+    EXPECT_EQ(got, big);
+
+    // The peer goes away: reads see the end, writes fail without a signal.
+    a.close();
+    std::array<uint8_t, 4> four{};
+    EXPECT_EQ(accepted.read_exact(four, [] { return true; }, error), link::IoStatus::Closed);
+    EXPECT_EQ(accepted.write_all(big, [] { return true; }, error), link::IoStatus::Failed);
+    EXPECT_EQ(error, EPIPE);
+}
+
+}  // namespace
+}  // namespace tessara::link_test
