@@ -229,7 +229,17 @@ int run_feed(const std::vector<std::string>& args, const GlobalOptions& options)
     }
     link::PreviewLinkServer server(messages);
     TerminalFeedDialog dialog(dont_check_fr);
-    bool succeeded = server.feed(current->built.timeline, current->script.settings, dialog);
+    // A transfer can end without a message of ours: cancelled, or refused by the plug-in
+    // (which told its own user why). The terminal still says so.
+    auto feed = [&] {
+        const int errors = messages.errors();
+        const bool ok = server.feed(current->built.timeline, current->script.settings, dialog);
+        if (!ok && messages.errors() == errors) {
+            std::cerr << (g_interrupted ? "Feed cancelled.\n" : "The plug-in ended the transfer.\n");
+        }
+        return ok;
+    };
+    bool succeeded = feed();
     if (!watch) {
         return succeeded ? kExitOk : kExitFailed;
     }
@@ -245,7 +255,7 @@ int run_feed(const std::vector<std::string>& args, const GlobalOptions& options)
         }
         carry_change_ids(*current, before_pictures, *next);
         current = std::move(next);
-        succeeded = server.feed(current->built.timeline, current->script.settings, dialog);
+        succeeded = feed();
     }
     return succeeded ? kExitOk : kExitFailed;
 }

@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "filter_host.h"
+#include "link/transport.h"
+#include "link_fixtures.h"
+#include "plugin/preview_link_client.h"
+
+namespace tessara::link_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// `tessara feed` in a child process, its output in files.
+class FeedProcess {
+  public:
+    FeedProcess(const test::TempDir& dir, const std::vector<std::string>& args)
+        : m_out(dir.file("feed.out")), m_err(dir.file("feed.err")) {
+        std::vector<std::string> all = {TESSARA_CLI, "feed"};
+        all.insert(all.end(), args.begin(), args.end());
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            freopen(m_out.c_str(), "w", stdout);
+            freopen(m_err.c_str(), "w", stderr);
+            std::vector<char*> argv;
+            for (auto& a : all) {
+                argv.push_back(a.data());
+            }
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+    }
+    ~FeedProcess() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    int wait() {
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+        m_pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    void interrupt() { ::kill(m_pid, SIGINT); }
+    std::string out() const { return test::read_file(m_out); }
+    std::string err() const { return test::read_file(m_err); }
+
+  private:
+    fs::path m_out;
+    fs::path m_err;
+    pid_t m_pid = -1;
+};
+
+// Waits until the program listens for the plug-in.
+bool wait_for_server() {
+    for (int i = 0; i < 1000; ++i) {
+        if (fs::exists(link::socket_path())) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+class FeedCommand : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(host.load(TESSARA_PLUGIN_MODULE)) << host.error;
+        host.set_messages(&messages);
+        host.set_wait_limit_ms(20000);
+        host.create(720, 576);
+        host.param();
+        test::write_file(script, three_subtitles());
+    }
+    void TearDown() override {
+        host.unload();
+        host.set_messages(nullptr);
+    }
+    std::vector<std::pair<int32_t, int32_t>> cached() const {
+        std::vector<std::pair<int32_t, int32_t>> out;
+        const auto& cache =
+            static_cast<const plugin::PreviewLinkClient*>(host.instance_pointer())->cache();
+        for (int32_t at = cache.first(); at != plugin::PictureCache::kNone;
+             at = cache.entry(at).next) {
+            out.emplace_back(cache.entry(at).start, cache.entry(at).last);
+        }
+        return out;
+    }
+
+    SocketFolder folder;
+    test::TempDir dir;
+    fs::path script = dir.file("three.ssa");
+    base::RecordingMessages messages;
+    plugin_test::FilterHost host;
+};
+
+using Intervals = std::vector<std::pair<int32_t, int32_t>>;
+
+TEST_F(FeedCommand, FeedsThePlugInAndExitsWithTheResult) {
+    FeedProcess feed(dir, {script.string(), "--offset", "00:00:00:05", "--quiet"});
+    ASSERT_TRUE(wait_for_server());
+    EXPECT_EQ(host.start(40000), 0);
+    EXPECT_EQ(feed.wait(), 0) << feed.err();
+    EXPECT_EQ(cached(), (Intervals{{20, 44}, {70, 94}, {120, 144}}));
+    const std::string out = feed.out();
+    EXPECT_NE(out.find("Feeding 3 total subtitles (3 new, 0 deleted)"), std::string::npos);
+    EXPECT_NE(out.find("First SMPTE frame in VirtualDub: 00:00:00:05"), std::string::npos);
+    EXPECT_NE(out.find("Data sent to the plugin."), std::string::npos) << out;
+    EXPECT_TRUE(messages.messages().empty());
+
+    // A plug-in that refuses the transfer makes the command fail.
+    FeedProcess refused(dir, {script.string(), "--quiet"});
+    ASSERT_TRUE(wait_for_server());
+    EXPECT_EQ(host.start(33367), 1);
+    EXPECT_EQ(refused.wait(), 1);
+    EXPECT_NE(refused.err().find("The plug-in ended the transfer."), std::string::npos)
+        << refused.err();
+}
+
+TEST_F(FeedCommand, WatchFeedsAgainWithOnlyTheChangesWhenTheScriptIsSaved) {
+    FeedProcess feed(dir, {script.string(), "--watch", "--quiet"});
+    ASSERT_TRUE(wait_for_server());
+    ASSERT_EQ(host.start(40000), 0);
+    EXPECT_EQ(cached(), (Intervals{{25, 49}, {75, 99}, {125, 149}}));
+
+    // Give the watcher time to settle on the first version, then move the second subtitle.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::string text = three_subtitles();
+    const std::string from = "0:00:03.00,0:00:04.00";
+    text.replace(text.find(from), from.size(), "0:00:03.20,0:00:04.20");
+    test::write_file(script, text);
+    ASSERT_TRUE(wait_for_server());
+    ASSERT_EQ(host.start(40000), 0);
+    EXPECT_EQ(cached(), (Intervals{{25, 49}, {80, 104}, {125, 149}}));
+
+    feed.interrupt();
+    EXPECT_EQ(feed.wait(), 0);
+    const std::string out = feed.out();
+    EXPECT_NE(out.find("Feeding 3 total subtitles (1 new, 1 deleted)"), std::string::npos) << out;
+    EXPECT_TRUE(messages.messages().empty());
+}
+
+TEST_F(FeedCommand, RefusesBadArguments) {
+    EXPECT_EQ(FeedProcess(dir, {}).wait(), 2);
+    FeedProcess bad(dir, {script.string(), "--offset", "00:00:10.00"});
+    EXPECT_EQ(bad.wait(), 2);
+    EXPECT_NE(bad.err().find("Invalid SMPTE value"), std::string::npos);
+    EXPECT_EQ(FeedProcess(dir, {script.string(), "--bogus"}).wait(), 2);
+    EXPECT_EQ(FeedProcess(dir, {dir.file("missing.ssa").string()}).wait(), 1);
+}
+
+}  // namespace
+}  // namespace tessara::link_test
