@@ -21,19 +21,24 @@ uint32_t host_pixel(uint32_t colour) {
 bool PreviewLinkClient::start(const FrameFormat& frame) {
     link::Channel channel;
     int error = 0;
-    bool ok = true;
     switch (link::connect_to_server(channel, error)) {
         case link::ConnectResult::Connected:
-            m_channel = std::move(channel);
-            ok = message_loop(frame) == LoopResult::Closed;
-            m_channel.close();
-            break;
-        case link::ConnectResult::NoServer:
-            break;  // no program waiting: paint from the cache as it is
+        case link::ConnectResult::NoServer:  // no program waiting: paint from the cache as it is
+            return start_on(std::move(channel), frame);
         case link::ConnectResult::Failed:
             m_messages.error_with_system(kOpenFailedText, error);
-            ok = false;
-            break;
+            forget_session();
+            return false;
+    }
+    return false;
+}
+
+bool PreviewLinkClient::start_on(link::Channel channel, const FrameFormat& frame) {
+    bool ok = true;
+    if (channel.is_open()) {
+        m_channel = std::move(channel);
+        ok = message_loop(frame) == LoopResult::Closed;
+        m_channel.close();
     }
     if (!ok) {
         forget_session();

@@ -44,6 +44,8 @@ class PreviewLinkClient {
     // frame. Without a program it goes on with the cache it holds. False after any failure
     // (reported); the session is then forgotten, so the next transfer is a complete one.
     bool start(const FrameFormat& frame);
+    // start() over a channel that is already connected to the program (none: no program).
+    bool start_on(link::Channel channel, const FrameFormat& frame);
 
     // Paints the picture showing on `frame` (a source frame number) over the buffer.
     void paint(int32_t frame, const FrameBuffer& buffer);
