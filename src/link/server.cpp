@@ -185,6 +185,7 @@ bool PreviewLinkServer::feed(const timeline::Timeline& timeline,
     m_cancelled = false;
     dialog.show(advice, smpte_text(m_offset), settings.dont_check_fr);
     const bool succeeded = transfer(timeline, settings, dialog);
+    m_slice = nullptr;  // it refers to the transfer's own state
     m_channel.close();
     m_dialog = nullptr;
     if (succeeded) {

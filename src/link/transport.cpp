@@ -179,6 +179,13 @@ Listener::OpenResult Listener::open(int& error) {
         error = errno;
         return OpenResult::Failed;
     }
+    // In a shared folder someone else could have made the lock file first; it must be ours.
+    struct stat lock_stat{};
+    if (::fstat(m_lock_fd, &lock_stat) != 0 || lock_stat.st_uid != ::getuid()) {
+        error = EACCES;
+        close();
+        return OpenResult::Failed;
+    }
     if (::flock(m_lock_fd, LOCK_EX | LOCK_NB) != 0) {
         const int e = errno;
         ::close(m_lock_fd);
@@ -189,10 +196,21 @@ Listener::OpenResult Listener::open(int& error) {
         error = e;
         return OpenResult::Failed;
     }
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-        error = errno;
+    // The socket is made under a temporary name and renamed into place once it listens, so a
+    // client never finds a socket file that refuses connections.
+    const std::string temporary = path + ".new";
+    sockaddr_un temporary_address{};
+    if (!make_address(temporary, temporary_address)) {
+        error = ENAMETOOLONG;
         close();
         return OpenResult::Failed;
+    }
+    for (const std::string& old : {path, temporary}) {
+        if (::unlink(old.c_str()) != 0 && errno != ENOENT) {
+            error = errno;
+            close();
+            return OpenResult::Failed;
+        }
     }
     m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (m_fd < 0) {
@@ -202,7 +220,8 @@ Listener::OpenResult Listener::open(int& error) {
     }
     // Only the owner may connect: the socket is created without group or other permissions.
     const mode_t old_mask = ::umask(0077);
-    const int bound = ::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    const int bound = ::bind(m_fd, reinterpret_cast<const sockaddr*>(&temporary_address),
+                             sizeof temporary_address);
     const int bind_error = errno;
     ::umask(old_mask);
     if (bound != 0) {
@@ -210,12 +229,14 @@ Listener::OpenResult Listener::open(int& error) {
         close();
         return OpenResult::Failed;
     }
-    m_path = path;
-    if (::chmod(path.c_str(), 0600) != 0 || ::listen(m_fd, 1) != 0) {
+    if (::chmod(temporary.c_str(), 0600) != 0 || ::listen(m_fd, 1) != 0 ||
+        ::rename(temporary.c_str(), path.c_str()) != 0) {
         error = errno;
+        ::unlink(temporary.c_str());
         close();
         return OpenResult::Failed;
     }
+    m_path = path;
     return OpenResult::Ok;
 }
 

@@ -5,10 +5,10 @@
 
 // The video host's filter-module interface as its published filter SDK defines it (interface
 // version 7): the records the host passes to a filter and the entry points a filter module
-// exports. Only the fields are declared, in the host's order and with its types; the host's
-// `long` and DWORD are 32 bits on every platform it runs on, hence the fixed-width types. Records
-// that hold pointers grow with the pointer size on 64-bit builds, which is why sizes are always
-// passed as sizeof and never as the 32-bit numbers.
+// exports. Only the fields are declared, in the host's order and with its types: its 32-bit
+// integers are fixed-width here, its byte distances pointer-sized (ptrdiff_t). Records that hold
+// pointers grow with the pointer size on 64-bit builds, which is why sizes are always passed as
+// sizeof and never as the 32-bit numbers.
 namespace tessara::plugin::abi {
 
 struct FilterDefinition;
@@ -25,10 +25,10 @@ struct VBitmap {
     int32_t depth;
     int32_t w;
     int32_t h;
-    int32_t pitch;
-    int32_t modulo;
-    int32_t size;
-    int32_t offset;
+    ptrdiff_t pitch;
+    ptrdiff_t modulo;
+    ptrdiff_t size;
+    ptrdiff_t offset;
 };
 
 // A bitmap as the host hands it to a filter.
@@ -37,6 +37,11 @@ struct VFBitmap : VBitmap {
     uint32_t dwFlags;
     void* hdc;
 };
+// The byte distances follow the depth and the two sizes, aligned to a pointer; the flags and the
+// display context follow the four distances.
+static_assert(offsetof(VBitmap, pitch) == (sizeof(void*) == 8 ? 40 : 24));
+static_assert(sizeof(VBitmap) == (sizeof(void*) == 8 ? 72 : 40));
+static_assert(sizeof(VFBitmap) == (sizeof(void*) == 8 ? 88 : 48));
 
 // The state of the frame being filtered.
 struct FilterStateInfo {

@@ -83,6 +83,15 @@ void WireClient::run() {
         m.header = *link::decode_header(bytes);
         m.first.resize(static_cast<size_t>(std::max(0, m.header.first_length)));
         m.second.resize(static_cast<size_t>(std::max(0, m.header.second_length)));
+        if (abort_before_picture &&
+            m.header.command == static_cast<int32_t>(link::LinkCommand::AddPicture)) {
+            if (channel.read_exact(m.first, forever, error) == link::IoStatus::Done) {
+                received.push_back(m);
+                channel.write_all(link::encode(link::LinkReply{2, link::kStatusAbort}), forever,
+                                  error);
+            }
+            return;
+        }
         if ((!m.first.empty() && channel.read_exact(m.first, forever, error) != link::IoStatus::Done) ||
             (!m.second.empty() &&
              channel.read_exact(m.second, forever, error) != link::IoStatus::Done)) {

@@ -143,6 +143,9 @@ class WireClient {
 
     std::vector<WireMessage> received;
     Answer answer;
+    // Answers AddPicture with status 3 as soon as its first payload is read, leaving the picture
+    // unread (a plug-in giving up half way).
+    bool abort_before_picture = false;
     int32_t known_session = 0;
     bool connected = false;
 

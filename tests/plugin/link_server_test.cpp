@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "link_fixtures.h"
+#include "render/subpicture_canvas.h"
 
 namespace tessara::link_test {
 namespace {
@@ -116,6 +117,7 @@ TEST_F(ServerFeed, ANewOffsetMakesANewSessionAndEverythingIsSentAgain) {
     dialog.typed_offsets = {"00:00:0x:00", "00:00:01:00"};
     const int32_t second_session = server.session_id();
     client.received.clear();
+    dialog.polls = 0;
     dialog.on_waiting = nullptr;
     dialog.on_poll = [this](int n) {
         if (n == 2) {
@@ -130,6 +132,65 @@ TEST_F(ServerFeed, ANewOffsetMakesANewSessionAndEverythingIsSentAgain) {
     EXPECT_TRUE(built.script.settings.modified);
     EXPECT_NE(server.session_id(), second_session);
     EXPECT_EQ(link::decode_add_picture(client.received[1].first)->start, 0);
+}
+
+TEST_F(ServerFeed, APlugInThatGivesUpBeforeThePictureEndsTheFeedSilently) {
+    client.abort_before_picture = true;
+    EXPECT_FALSE(feed());
+    EXPECT_EQ(commands_of(client.received), (std::vector<int32_t>{kHello, kInfo, kAdd}));
+    EXPECT_TRUE(messages.messages().empty());
+    EXPECT_FALSE(server.sent());
+}
+
+TEST(ServerPictures, RatesColoursAndRowsFollowTheScript) {
+    SocketFolder folder;
+    // Film at 23.976 shown at 29.97, without the two-row shift.
+    BuiltScript built{three_subtitles("FPSin=23.976;FPSout=29.97;Minus2=0;")};
+    // Three different colours, so that their order on the wire shows.
+    for (auto& sp : built.timeline.subpictures()) {
+        sp->colors.slot0 = 0x0000A0;
+        sp->colors.slot1 = 0x00B000;
+        sp->colors.slot2 = 0xC00000;
+    }
+    base::RecordingMessages messages;
+    link::PreviewLinkServer server{messages};
+    TestDialog dialog;
+    WireClient client;
+    dialog.on_waiting = [&] { client.start(); };
+    ASSERT_TRUE(server.feed(built.timeline, built.script.settings, dialog));
+    client.join();
+    ASSERT_EQ(client.received.size(), 6u);
+    const auto info = *link::decode_session_info(client.received[1].first);
+    EXPECT_EQ(info.output_frame_us, 33367);
+    EXPECT_EQ(info.input_frame_us, 41708);
+
+    const auto& add = client.received[2];
+    const auto picture = link::PictureReader::open(add.second);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->colour(1), 0x0000A0u);  // class 2 in slot 0
+    EXPECT_EQ(picture->colour(2), 0xC00000u);  // class 1 in slot 2
+    EXPECT_EQ(picture->colour(3), 0x00B000u);  // class 0 (the text) in slot 1
+    // The first row holds the first canvas row with content, unshifted.
+    render::SubpictureCanvas canvas(720, 576);
+    timeline::compose(*built.subpicture_at(link::decode_add_picture(add.first)->start), canvas,
+                      true);
+    int32_t first_row = -1;
+    for (int32_t y = 0; y < 576 && first_row < 0; ++y) {
+        for (int32_t x = 0; x < 720; ++x) {
+            if (canvas.classes().at(x, y) != render::kBackground) {
+                first_row = y;
+                break;
+            }
+        }
+    }
+    int32_t sent_row = -1;
+    picture->for_each_row([&](const link::PictureRow& row) {
+        if (sent_row < 0) {
+            sent_row = row.y;
+        }
+    });
+    EXPECT_GE(first_row, 0);
+    EXPECT_EQ(sent_row, first_row);
 }
 
 TEST_F(ServerFeed, DontCheckFrameRateSendsZeroDurationsAndIsStored) {

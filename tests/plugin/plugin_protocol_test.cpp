@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "filter_host.h"
@@ -98,7 +99,10 @@ class PluginProtocol : public testing::Test {
         EXPECT_EQ(server.listener.open(error), link::Listener::OpenResult::Ok);
         int result = -1;
         std::thread starter([&] { result = host.start(40000); });
-        EXPECT_EQ(server.listener.accept(server.channel, [] { return true; }, error),
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        EXPECT_EQ(server.listener.accept(
+                      server.channel,
+                      [&] { return std::chrono::steady_clock::now() < deadline; }, error),
                   link::IoStatus::Done);
         talk(server);
         server.channel.close();
@@ -175,6 +179,9 @@ TEST_F(PluginProtocol, MalformedRequestsAreRefusedWithTheirMessages) {
          [](FakeServer& s) { s.send(LinkCommand::SessionInfo, ints({1, 2, 3})); },
          plugin::kUnsupportedFormatText},
         {"unknown command", [](FakeServer& s) { s.send(9); }, plugin::kInvalidCommandText},
+        {"decline with a payload",
+         [](FakeServer& s) { s.send(link::kStatusDeclined, ints({1})); },
+         plugin::kUnsupportedFormatText},
         {"picture before the session",
          [&](FakeServer& s) { s.send(LinkCommand::AddPicture, add(0, 5, one_row), one_row); },
          plugin::kInvalidCommandText},
@@ -311,14 +318,17 @@ TEST_F(PluginProtocol, FullFramePicturesAndRowsOutsideTheFrameAreClipped) {
                                 {7, 100, {7, 1, 255}},
                                 {8, -2000000000, {1}},
                                 {9, 2000000000, {1}}});
+    const auto empty = ints({4});
     EXPECT_EQ(talk([&](FakeServer& s) {
-                  s.send(LinkCommand::SessionInfo, s.session_info(2));
+                  s.send(LinkCommand::SessionInfo, s.session_info(3));
                   s.status();
                   s.send(LinkCommand::AddPicture,
                          ints({0, 0, static_cast<int32_t>(whole.size())}), whole);
                   EXPECT_EQ(s.status(), 1);
                   s.send(LinkCommand::AddPicture,
                          ints({1, 1, static_cast<int32_t>(edges.size())}), edges);
+                  EXPECT_EQ(s.status(), 1);
+                  s.send(LinkCommand::AddPicture, ints({2, 5, 4}), empty);
                   EXPECT_EQ(s.status(), 1);
                   s.send(LinkCommand::Close);
                   EXPECT_EQ(s.status(), 1);
@@ -349,6 +359,13 @@ TEST_F(PluginProtocol, FullFramePicturesAndRowsOutsideTheFrameAreClipped) {
         return std::tie(std::get<1>(a), std::get<0>(a)) < std::tie(std::get<1>(b), std::get<0>(b));
     });
     EXPECT_EQ(painted, expected);
+
+    // The empty picture is held for its frames and paints nothing.
+    EXPECT_EQ(cached().back(), (std::pair<int32_t, int32_t>{2, 5}));
+    image.pixels.assign(image.pixels.size(), 0);
+    host.run(3, image);
+    EXPECT_EQ(std::count(image.pixels.begin(), image.pixels.end(), 0u),
+              static_cast<ptrdiff_t>(image.pixels.size()));
 }
 
 TEST_F(PluginProtocol, AServerThatGoesQuietTimesOut) {
@@ -358,7 +375,8 @@ TEST_F(PluginProtocol, AServerThatGoesQuietTimesOut) {
     EXPECT_EQ(talk([](FakeServer& s) {
                   s.send(LinkCommand::Hello);
                   s.status();
-                  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+                  // Nothing more is sent: the plug-in gives up and closes its end.
+                  EXPECT_EQ(s.status(), -1);
               }),
               1);
     EXPECT_EQ(messages.texts(), (std::vector<std::string>{plugin::kTimeoutText}));
