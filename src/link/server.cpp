@@ -250,7 +250,7 @@ bool PreviewLinkServer::transfer(const timeline::Timeline& timeline,
             m_messages.error_with_system(kConnectFailedText, error);
             return false;
     }
-    listener.close();
+    // The listener keeps its lock until the transfer ends: other plug-ins find the channel busy.
     connecting = false;
 
     dialog.lock_settings();

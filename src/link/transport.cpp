@@ -308,11 +308,23 @@ ConnectResult connect_to_server(Channel& out, int& error) {
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         const int e = errno;
         ::close(fd);
-        if (e == ENOENT || e == ECONNREFUSED) {
-            return ConnectResult::NoServer;
+        if (e != ENOENT && e != ECONNREFUSED) {
+            error = e;
+            return ConnectResult::Failed;
         }
-        error = e;
-        return ConnectResult::Failed;
+        // No socket to connect to. When a server still holds the lock it is busy with another
+        // client: the channel exists but is taken, which is not the same as no server at all.
+        const std::string lock_path = socket_path() + ".lock";
+        const int lock_fd = ::open(lock_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (lock_fd >= 0) {
+            const bool held = ::flock(lock_fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+            ::close(lock_fd);
+            if (held) {
+                error = EBUSY;
+                return ConnectResult::Failed;
+            }
+        }
+        return ConnectResult::NoServer;
     }
     if (!peer_is_this_user(fd)) {
         ::close(fd);

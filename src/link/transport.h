@@ -81,7 +81,8 @@ class Listener {
     std::string m_path;
 };
 
-// The client's way in. NoServer when no server is waiting (no socket file, or a stale one).
+// The client's way in. NoServer when no server is running (no socket file, or a stale one);
+// Failed with EBUSY when a server is running but already serves another client.
 enum class ConnectResult { Connected, NoServer, Failed };
 ConnectResult connect_to_server(Channel& out, int& error);
 

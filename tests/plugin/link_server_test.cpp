@@ -134,6 +134,24 @@ TEST_F(ServerFeed, ANewOffsetMakesANewSessionAndEverythingIsSentAgain) {
     EXPECT_EQ(link::decode_add_picture(client.received[1].first)->start, 0);
 }
 
+TEST_F(ServerFeed, ASecondPlugInFindsTheChannelTakenWhileATransferRuns) {
+    link::ConnectResult second = link::ConnectResult::Connected;
+    int second_error = 0;
+    client.answer = [&](const WireMessage& m, link::LinkReply r) -> std::optional<link::LinkReply> {
+        if (m.header.command == kInfo) {
+            link::Channel channel;
+            second = link::connect_to_server(channel, second_error);
+        }
+        return r;
+    };
+    ASSERT_TRUE(feed());
+    EXPECT_EQ(second, link::ConnectResult::Failed);
+    EXPECT_EQ(second_error, EBUSY);
+    // Once the transfer is over there is no server at all.
+    link::Channel channel;
+    EXPECT_EQ(link::connect_to_server(channel, second_error), link::ConnectResult::NoServer);
+}
+
 TEST_F(ServerFeed, APlugInThatGivesUpBeforeThePictureEndsTheFeedSilently) {
     client.abort_before_picture = true;
     EXPECT_FALSE(feed());
@@ -308,7 +326,8 @@ TEST(Listener, SocketIsPrivateAndTakesOneClient) {
     link::Channel accepted;
     ASSERT_EQ(listener.accept(accepted, [] { return false; }, error), link::IoStatus::Done);
     link::Channel b;
-    EXPECT_EQ(link::connect_to_server(b, error), link::ConnectResult::NoServer);
+    EXPECT_EQ(link::connect_to_server(b, error), link::ConnectResult::Failed);
+    EXPECT_EQ(error, EBUSY);
 
     // A full-frame picture goes through in one record, whatever the socket buffers hold.
     std::vector<uint8_t> big(static_cast<size_t>(link::max_picture_bytes(720, 576)));
