@@ -295,6 +295,17 @@ TEST_F(PluginProtocol, RemovalsInALaterTransferOfTheSameSession) {
               0);
     EXPECT_TRUE(cached().empty());
 
+    // Hello starts over: the pictures still due are no longer expected.
+    EXPECT_EQ(talk([&](FakeServer& s) {
+                  s.send(LinkCommand::SessionInfo, s.session_info(5));
+                  EXPECT_EQ(s.status(), link::kStatusSendAll);
+                  s.send(LinkCommand::Hello);
+                  EXPECT_EQ(s.status(), 1);
+                  s.send(LinkCommand::Close);
+                  EXPECT_EQ(s.status(), 1);
+              }, 78),
+              0);
+
     // A server that declines ends the start.
     EXPECT_EQ(talk([&](FakeServer& s) {
                   s.send(link::kStatusDeclined);
