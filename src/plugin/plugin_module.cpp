@@ -9,7 +9,11 @@
 #include "plugin/filter_abi.h"
 #include "plugin/preview_link_client.h"
 
+#ifdef _WIN32
+#define TESSARA_EXPORT extern "C" __declspec(dllexport)
+#else
 #define TESSARA_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace tessara::plugin {
 
