@@ -43,9 +43,7 @@ void BM_BuildPreviewPictures(benchmark::State& state) {
             if (sp->members.empty()) {
                 continue;
             }
-            timeline::compose(*sp, canvas, true);
-            link::build_picture(canvas, 2, sp->colors.slot0, sp->colors.slot2, sp->colors.slot1,
-                                picture);
+            link::subpicture_picture(*sp, s.settings, canvas, picture);
             auto reader = link::PictureReader::open(picture);
             benchmark::DoNotOptimize(reader);
             ++pictures;

@@ -119,10 +119,8 @@ std::map<int32_t, std::vector<uint8_t>> pictures_by_start(const LoadedScript& lo
         if (sp->members.empty()) {
             continue;
         }
-        timeline::compose(*sp, canvas, true);
         std::vector<uint8_t> picture;
-        link::build_picture(canvas, c.minus2 != 0 ? 2 : 0, sp->colors.slot0, sp->colors.slot2,
-                            sp->colors.slot1, picture);
+        link::subpicture_picture(*sp, c, canvas, picture);
         out[sp->start.frame] = std::move(picture);
     }
     return out;

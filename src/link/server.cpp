@@ -120,6 +120,14 @@ bool build_picture(const render::SubpictureCanvas& canvas, int32_t row_offset, u
     return builder.finish(out);
 }
 
+bool subpicture_picture(const timeline::Subpicture& subpicture,
+                        const script::ConversionSettings& settings,
+                        render::SubpictureCanvas& canvas, std::vector<uint8_t>& out) {
+    timeline::compose(subpicture, canvas, true);
+    const auto& c = subpicture.colors;
+    return build_picture(canvas, settings.minus2 != 0 ? 2 : 0, c.slot0, c.slot2, c.slot1, out);
+}
+
 script::FrameTime preview_offset(const script::ConversionSettings& settings) {
     if (auto ft = smpte_frames(settings.vdub_offset, settings.timing)) {
         return *ft;
@@ -326,10 +334,8 @@ bool PreviewLinkServer::send_picture(const timeline::Timeline& timeline, const S
                                      const script::ConversionSettings& settings,
                                      render::SubpictureCanvas& canvas) {
     const auto& sp = *timeline.subpictures()[static_cast<size_t>(entry.index)];
-    timeline::compose(sp, canvas, true);
     std::vector<uint8_t> picture;
-    if (!build_picture(canvas, settings.minus2 != 0 ? 2 : 0, sp.colors.slot0, sp.colors.slot2,
-                       sp.colors.slot1, picture)) {
+    if (!subpicture_picture(sp, settings, canvas, picture)) {
         m_messages.error(kBuildFailedText);
         return false;
     }

@@ -78,6 +78,13 @@ void compare_picture_lists(const std::vector<SentPicture>& sent,
 bool build_picture(const render::SubpictureCanvas& canvas, int32_t row_offset, uint32_t colour1,
                    uint32_t colour2, uint32_t colour3, std::vector<uint8_t>& out);
 
+// The picture the plug-in receives for a subpicture: composed into the canvas (of the output
+// size less Minus2 rows), rows moved down two when Minus2 is on, pixel values 1, 2 and 3 painted
+// in colour slots 0, 2 and 1. False when the picture cannot be built.
+bool subpicture_picture(const timeline::Subpicture& subpicture,
+                        const script::ConversionSettings& settings,
+                        render::SubpictureCanvas& canvas, std::vector<uint8_t>& out);
+
 // The frame the plug-in's first frame stands for: VDubOffset when it is a valid SMPTE timecode,
 // else BackOffset when valid, else the destination position of a single old-style segment, else
 // frame 0. `text` receives the offset as an SMPTE timecode.

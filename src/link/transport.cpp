@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 namespace tessara::link {
 
@@ -29,6 +30,27 @@ int wait_slice(int fd, short events) {
         }
         return n == 0 ? 0 : p.revents;
     }
+}
+
+// After a non-blocking call that made no progress (errno set by it): waits one slice for the
+// events. Nothing means try again; otherwise the status the operation ends with.
+std::optional<IoStatus> wait_again(int fd, short events, const SliceCallback& slice, int& error) {
+    if (errno == EINTR) {
+        return std::nullopt;
+    }
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        error = errno;
+        return IoStatus::Failed;
+    }
+    const int ready = wait_slice(fd, events);
+    if (ready < 0) {
+        error = errno;
+        return IoStatus::Failed;
+    }
+    if (ready == 0 && !slice()) {
+        return IoStatus::Stopped;
+    }
+    return std::nullopt;
 }
 
 bool peer_is_this_user(int fd) {
@@ -86,21 +108,9 @@ IoStatus Channel::write_all(std::span<const uint8_t> bytes, const SliceCallback&
             done += static_cast<size_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            error = errno;
-            return IoStatus::Failed;
-        }
         const short events = static_cast<short>(POLLOUT | (stop_on_reply ? POLLIN : 0));
-        const int ready = wait_slice(m_fd, events);
-        if (ready < 0) {
-            error = errno;
-            return IoStatus::Failed;
-        }
-        if (ready == 0 && !slice()) {
-            return IoStatus::Stopped;
+        if (auto end = wait_again(m_fd, events, slice, error)) {
+            return *end;
         }
     }
     return IoStatus::Done;
@@ -123,20 +133,8 @@ IoStatus Channel::read_exact(std::span<uint8_t> bytes, const SliceCallback& slic
             error = ECONNRESET;
             return IoStatus::Closed;
         }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            error = errno;
-            return IoStatus::Failed;
-        }
-        const int ready = wait_slice(m_fd, POLLIN);
-        if (ready < 0) {
-            error = errno;
-            return IoStatus::Failed;
-        }
-        if (ready == 0 && !slice()) {
-            return IoStatus::Stopped;
+        if (auto end = wait_again(m_fd, POLLIN, slice, error)) {
+            return *end;
         }
     }
     return IoStatus::Done;
@@ -260,20 +258,11 @@ IoStatus Listener::accept(Channel& out, const SliceCallback& slice, int& error) 
             ::unlink(m_path.c_str());
             return IoStatus::Done;
         }
-        if (errno == EINTR || errno == ECONNABORTED) {
-            continue;
+        if (errno == ECONNABORTED) {
+            continue;  // a client that gave up while queued
         }
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            error = errno;
-            return IoStatus::Failed;
-        }
-        const int ready = wait_slice(m_fd, POLLIN);
-        if (ready < 0) {
-            error = errno;
-            return IoStatus::Failed;
-        }
-        if (ready == 0 && !slice()) {
-            return IoStatus::Stopped;
+        if (auto end = wait_again(m_fd, POLLIN, slice, error)) {
+            return *end;
         }
     }
 }

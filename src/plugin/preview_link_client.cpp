@@ -209,11 +209,8 @@ bool PreviewLinkClient::receive(Message& message, const FrameFormat& frame) {
     if (h.version != link::kLinkVersion) {
         // Answer in our own version so that the server can report the mismatch too.
         const auto answer = link::encode(link::LinkReply{link::kLinkVersion, link::kStatusAbort});
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(m_wait_limit_ms);
         int error = 0;
-        m_channel.write_all(answer, [&] { return std::chrono::steady_clock::now() < deadline; },
-                            error);
+        m_channel.write_all(answer, wait_limit(), error);
         m_messages.error(kServerVersionText);
         return false;
     }
@@ -233,12 +230,15 @@ bool PreviewLinkClient::receive(Message& message, const FrameFormat& frame) {
            (message.second.empty() || read(message.second));
 }
 
-bool PreviewLinkClient::read(std::span<uint8_t> bytes) {
+link::SliceCallback PreviewLinkClient::wait_limit() const {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(m_wait_limit_ms);
+    return [deadline] { return std::chrono::steady_clock::now() < deadline; };
+}
+
+bool PreviewLinkClient::read(std::span<uint8_t> bytes) {
     int error = 0;
-    const auto status = m_channel.read_exact(
-        bytes, [&] { return std::chrono::steady_clock::now() < deadline; }, error);
+    const auto status = m_channel.read_exact(bytes, wait_limit(), error);
     if (status == link::IoStatus::Done) {
         return true;
     }
@@ -249,11 +249,8 @@ bool PreviewLinkClient::read(std::span<uint8_t> bytes) {
 bool PreviewLinkClient::reply(int32_t status) {
     const auto bytes = link::encode(
         link::LinkReply{link::kLinkVersion, status, m_server_thread, m_session_id, 0, 0});
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(m_wait_limit_ms);
     int error = 0;
-    const auto result = m_channel.write_all(
-        bytes, [&] { return std::chrono::steady_clock::now() < deadline; }, error);
+    const auto result = m_channel.write_all(bytes, wait_limit(), error);
     if (result == link::IoStatus::Done) {
         return true;
     }

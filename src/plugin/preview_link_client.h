@@ -71,6 +71,8 @@ class PreviewLinkClient {
 
     LoopResult message_loop(const FrameFormat& frame);
     bool receive(Message& message, const FrameFormat& frame);
+    // Ends a wait once the wait limit has passed from now.
+    link::SliceCallback wait_limit() const;
     bool read(std::span<uint8_t> bytes);
     bool reply(int32_t status);
     void abort();
