@@ -70,36 +70,17 @@ bool wait_for_server() {
     return false;
 }
 
-class FeedCommand : public testing::Test {
+class FeedCommand : public LoadedPlugin {
   protected:
+    // The program may take a while to build the subpictures on a busy machine.
+    FeedCommand() : LoadedPlugin(20000) {}
     void SetUp() override {
-        ASSERT_TRUE(host.load(TESSARA_PLUGIN_MODULE)) << host.error;
-        host.set_messages(&messages);
-        host.set_wait_limit_ms(20000);
-        host.create(720, 576);
-        host.param();
+        LoadedPlugin::SetUp();
         test::write_file(script, three_subtitles());
     }
-    void TearDown() override {
-        host.unload();
-        host.set_messages(nullptr);
-    }
-    std::vector<std::pair<int32_t, int32_t>> cached() const {
-        std::vector<std::pair<int32_t, int32_t>> out;
-        const auto& cache =
-            static_cast<const plugin::PreviewLinkClient*>(host.instance_pointer())->cache();
-        for (int32_t at = cache.first(); at != plugin::PictureCache::kNone;
-             at = cache.entry(at).next) {
-            out.emplace_back(cache.entry(at).start, cache.entry(at).last);
-        }
-        return out;
-    }
 
-    SocketFolder folder;
     test::TempDir dir;
     fs::path script = dir.file("three.ssa");
-    base::RecordingMessages messages;
-    plugin_test::FilterHost host;
 };
 
 using Intervals = std::vector<std::pair<int32_t, int32_t>>;
@@ -114,7 +95,7 @@ TEST_F(FeedCommand, FeedsThePlugInAndExitsWithTheResult) {
     EXPECT_NE(out.find("Feeding 3 total subtitles (3 new, 0 deleted)"), std::string::npos);
     EXPECT_NE(out.find("First SMPTE frame in VirtualDub: 00:00:00:05"), std::string::npos);
     EXPECT_NE(out.find("Data sent to the plugin."), std::string::npos) << out;
-    EXPECT_TRUE(messages.messages().empty());
+    EXPECT_TRUE(plugin_messages.messages().empty());
 
     // A plug-in that refuses the transfer makes the command fail.
     FeedProcess refused(dir, {script.string(), "--quiet"});
@@ -145,7 +126,7 @@ TEST_F(FeedCommand, WatchFeedsAgainWithOnlyTheChangesWhenTheScriptIsSaved) {
     EXPECT_EQ(feed.wait(), 0);
     const std::string out = feed.out();
     EXPECT_NE(out.find("Feeding 3 total subtitles (1 new, 1 deleted)"), std::string::npos) << out;
-    EXPECT_TRUE(messages.messages().empty());
+    EXPECT_TRUE(plugin_messages.messages().empty());
 }
 
 TEST_F(FeedCommand, RefusesBadArguments) {

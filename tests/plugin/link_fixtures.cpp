@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "plugin/preview_link_client.h"
 #include "script/ssa_reader.h"
 
 namespace tessara::link_test {
@@ -122,6 +123,30 @@ std::vector<int32_t> commands_of(const std::vector<WireMessage>& messages) {
     std::vector<int32_t> out;
     for (const auto& m : messages) {
         out.push_back(m.header.command);
+    }
+    return out;
+}
+
+void LoadedPlugin::SetUp() {
+    ASSERT_TRUE(host.load(TESSARA_PLUGIN_MODULE)) << host.error;
+    host.set_messages(&plugin_messages);
+    host.set_wait_limit_ms(m_wait_limit_ms);
+    host.create(720, 576);
+    host.param();
+}
+
+void LoadedPlugin::TearDown() {
+    host.unload();
+    host.set_messages(nullptr);
+}
+
+std::vector<std::pair<int32_t, int32_t>> LoadedPlugin::cached() const {
+    std::vector<std::pair<int32_t, int32_t>> out;
+    const auto& cache =
+        static_cast<const plugin::PreviewLinkClient*>(host.instance_pointer())->cache();
+    for (int32_t at = cache.first(); at != plugin::PictureCache::kNone;
+         at = cache.entry(at).next) {
+        out.emplace_back(cache.entry(at).start, cache.entry(at).last);
     }
     return out;
 }

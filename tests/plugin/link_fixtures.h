@@ -9,7 +9,10 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "base/messages.h"
+#include "filter_host.h"
 #include "link/protocol.h"
 #include "link/server.h"
 #include "link/transport.h"
@@ -156,5 +159,24 @@ class WireClient {
 
 // The commands of the recorded requests, in order.
 std::vector<int32_t> commands_of(const std::vector<WireMessage>& messages);
+
+// A test with the built module loaded into the stand-in host, its messages recorded, and one
+// filter instance set up for 720 x 576 frames in a private socket folder.
+class LoadedPlugin : public testing::Test {
+  protected:
+    explicit LoadedPlugin(int64_t wait_limit_ms = 5000) : m_wait_limit_ms(wait_limit_ms) {}
+    void SetUp() override;
+    void TearDown() override;
+
+    // The frame intervals the filter instance holds pictures for, in order.
+    std::vector<std::pair<int32_t, int32_t>> cached() const;
+
+    SocketFolder folder;
+    base::RecordingMessages plugin_messages;
+    plugin_test::FilterHost host;
+
+  private:
+    int64_t m_wait_limit_ms;
+};
 
 }  // namespace tessara::link_test

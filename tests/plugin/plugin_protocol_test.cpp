@@ -79,20 +79,8 @@ std::vector<uint8_t> picture(const std::vector<std::tuple<int32_t, int32_t, std:
     return out;
 }
 
-class PluginProtocol : public testing::Test {
+class PluginProtocol : public LoadedPlugin {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(host.load(TESSARA_PLUGIN_MODULE)) << host.error;
-        host.set_messages(&messages);
-        host.set_wait_limit_ms(5000);
-        host.create(720, 576);
-        host.param();
-    }
-    void TearDown() override {
-        host.unload();
-        host.set_messages(nullptr);
-    }
-
     // Starts the filter against a fake server running `talk`; the filter's start result.
     int talk_to(FakeServer& server, const std::function<void(FakeServer&)>& talk) {
         int error = 0;
@@ -115,19 +103,6 @@ class PluginProtocol : public testing::Test {
         return talk_to(server, f);
     }
 
-    std::vector<std::pair<int32_t, int32_t>> cached() const {
-        std::vector<std::pair<int32_t, int32_t>> out;
-        auto* client = static_cast<const plugin::PreviewLinkClient*>(host.instance_pointer());
-        for (int32_t at = client->cache().first(); at != plugin::PictureCache::kNone;
-             at = client->cache().entry(at).next) {
-            out.emplace_back(client->cache().entry(at).start, client->cache().entry(at).last);
-        }
-        return out;
-    }
-
-    SocketFolder folder;
-    base::RecordingMessages messages;
-    FilterHost host;
 };
 
 TEST_F(PluginProtocol, MalformedRequestsAreRefusedWithTheirMessages) {
@@ -234,9 +209,9 @@ TEST_F(PluginProtocol, MalformedRequestsAreRefusedWithTheirMessages) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        messages.clear();
+        plugin_messages.clear();
         EXPECT_EQ(talk(c.talk), 1);
-        EXPECT_EQ(messages.texts(), (std::vector<std::string>{c.text}));
+        EXPECT_EQ(plugin_messages.texts(), (std::vector<std::string>{c.text}));
     }
 }
 
@@ -282,10 +257,10 @@ TEST_F(PluginProtocol, RemovalsInALaterTransferOfTheSameSession) {
                   s.send(LinkCommand::RemovePicture, ints({99}));
               }),
               1);
-    EXPECT_EQ(messages.texts(), (std::vector<std::string>{plugin::kInvalidRemoveText}));
+    EXPECT_EQ(plugin_messages.texts(), (std::vector<std::string>{plugin::kInvalidRemoveText}));
 
     // The failure forgot the session, so the next transfer replaces everything.
-    messages.clear();
+    plugin_messages.clear();
     EXPECT_EQ(talk([&](FakeServer& s) {
                   s.send(LinkCommand::SessionInfo, s.session_info(0));
                   EXPECT_EQ(s.status(), link::kStatusSendAll);
@@ -345,7 +320,7 @@ TEST_F(PluginProtocol, FullFramePicturesAndRowsOutsideTheFrameAreClipped) {
                   EXPECT_EQ(s.status(), 1);
               }),
               0);
-    EXPECT_TRUE(messages.messages().empty());
+    EXPECT_TRUE(plugin_messages.messages().empty());
 
     HostFrame image(720, 576, 0);
     host.run(0, image);
@@ -390,7 +365,7 @@ TEST_F(PluginProtocol, AServerThatGoesQuietTimesOut) {
                   EXPECT_EQ(s.status(), -1);
               }),
               1);
-    EXPECT_EQ(messages.texts(), (std::vector<std::string>{plugin::kTimeoutText}));
+    EXPECT_EQ(plugin_messages.texts(), (std::vector<std::string>{plugin::kTimeoutText}));
 }
 
 }  // namespace

@@ -18,20 +18,8 @@ uint32_t host_colour(uint32_t c) {
     return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
 }
 
-class PluginTest : public testing::Test {
+class PluginTest : public LoadedPlugin {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(host.load(TESSARA_PLUGIN_MODULE)) << host.error;
-        host.set_messages(&plugin_messages);
-        host.set_wait_limit_ms(5000);
-        host.create(720, 576);
-        host.param();
-    }
-    void TearDown() override {
-        host.unload();
-        host.set_messages(nullptr);
-    }
-
     // One feed with the plug-in starting as soon as the server waits for it.
     bool feed(int32_t frame_us = 40000) {
         std::thread starter;
@@ -43,17 +31,6 @@ class PluginTest : public testing::Test {
             starter.join();
         }
         return ok;
-    }
-
-    std::vector<std::pair<int32_t, int32_t>> cached() const {
-        std::vector<std::pair<int32_t, int32_t>> out;
-        auto* client = static_cast<const plugin::PreviewLinkClient*>(host.instance_pointer());
-        const auto& cache = client->cache();
-        for (int32_t at = cache.first(); at != plugin::PictureCache::kNone;
-             at = cache.entry(at).next) {
-            out.emplace_back(cache.entry(at).start, cache.entry(at).last);
-        }
-        return out;
     }
 
     // Runs the filter over frame f of plain video and checks every pixel: the subpicture
@@ -83,13 +60,10 @@ class PluginTest : public testing::Test {
         EXPECT_EQ(painted > 0, sp != nullptr);
     }
 
-    SocketFolder folder;
     BuiltScript built{three_subtitles()};
     base::RecordingMessages server_messages;
-    base::RecordingMessages plugin_messages;
     link::PreviewLinkServer server{server_messages};
     TestDialog dialog;
-    FilterHost host;
     int started = -1;
 };
 
