@@ -7,7 +7,10 @@ FUZZ_TARGETS ?= ssa_reader event_text settings layout bitmap_writer palette_hono
 JOBS      ?= 2
 CMAKE_GEN := -G Ninja
 
-.PHONY: all deps build test demo asan fuzz clean format bench
+PREFIX    ?= /usr/local
+DESTDIR   ?=
+
+.PHONY: all deps build test demo asan fuzz clean format bench install install-only uninstall package format-check
 
 all: build
 
@@ -27,6 +30,26 @@ demo: build
 	@mkdir -p out
 	$(BUILD)/tessara generate samples/demo.ssa -o out/demo.son
 
+# Installs under PREFIX (default /usr/local), below DESTDIR when given (for staging and packaging).
+# The list of installed files is kept in the build folder for `make uninstall`.
+install: build install-only
+
+install-only:
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# Removes exactly what the last `make install` put there (the list holds the paths without
+# DESTDIR, so give the same DESTDIR), then the folders of our own it made.
+uninstall:
+	@test -f $(BUILD)/install_manifest.txt || { echo "nothing installed from $(BUILD)"; exit 1; }
+	@while IFS= read -r f || [ -n "$$f" ]; do rm -fv "$(DESTDIR)$$f"; done < $(BUILD)/install_manifest.txt
+	@for d in lib/tessara share/tessara share/doc/tessara; do \
+	  rmdir --ignore-fail-on-non-empty "$(DESTDIR)$(PREFIX)/$$d" 2>/dev/null || true; done
+	@rm -f $(BUILD)/install_manifest.txt
+
+# The Debian package, in build/package/tessara_VERSION_ARCH.deb.
+package: build
+	cd $(BUILD) && cpack -G DEB
+
 asan: deps
 	cmake -S . -B $(ASAN_DIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTESSARA_SANITIZE=ON -DTESSARA_BENCH=OFF
 	cmake --build $(ASAN_DIR) -j $(JOBS)
@@ -44,7 +67,10 @@ bench: build
 	$(BUILD)/bench/tessara_bench
 
 format:
-	find src tests bench fuzz -name '*.h' -o -name '*.cpp' | xargs clang-format -i
+	scripts/check-format
+
+format-check:
+	scripts/check-format --check
 
 clean:
 	rm -rf $(BUILD) $(ASAN_DIR) $(FUZZ_DIR) out

@@ -52,8 +52,17 @@ std::string utf16le_with_bom(std::string_view utf8) {
     return out;
 }
 
+std::filesystem::path corpus_dir() {
+    return std::filesystem::path(TESSARA_CORPUS_DIR).lexically_normal();
+}
+
+bool have_corpus() {
+    std::error_code error;
+    return std::filesystem::is_directory(corpus_dir(), error);
+}
+
 std::filesystem::path corpus_file(std::string_view name) {
-    return std::filesystem::path(TESSARA_CORPUS_DIR) / name;
+    return corpus_dir() / name;
 }
 
 std::filesystem::path test_data(std::string_view name) {

@@ -29,8 +29,21 @@ std::string read_file(const std::filesystem::path& path);
 // UTF-16LE bytes with the FF FE mark for a UTF-8 text.
 std::string utf16le_with_bom(std::string_view utf8);
 
-// Path of a file in the shared corpus of real scripts.
+// The collection of real scripts written by other programs. It lives beside the repository, not
+// in it, so a lone clone has none: tests that read it start with TESSARA_REQUIRE_CORPUS().
+std::filesystem::path corpus_dir();
+bool have_corpus();
+// Path of a file in that collection.
 std::filesystem::path corpus_file(std::string_view name);
 std::filesystem::path test_data(std::string_view name);
 
 }  // namespace tessara::test
+
+// Skips the calling test, naming the folder, when the collection of real scripts is absent.
+#define TESSARA_REQUIRE_CORPUS()                                                             \
+    do {                                                                                     \
+        if (!::tessara::test::have_corpus()) {                                               \
+            GTEST_SKIP() << "the folder of real scripts " << ::tessara::test::corpus_dir()   \
+                         << " is not there (it sits beside the repository, not in a clone)"; \
+        }                                                                                    \
+    } while (0)

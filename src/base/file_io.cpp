@@ -72,6 +72,17 @@ bool write_all(int fd, std::string_view bytes) {
     return true;
 }
 
+// Reports a failure about `path`: a format with "%s" names the file in its own text; any other
+// text is reported as a message about that file.
+void report_failure(Messages& messages, std::string_view format, const std::string& path,
+                    int error) {
+    if (format.find("%s") != std::string_view::npos) {
+        messages.error_with_system(format_message(format, path), error);
+    } else {
+        messages.file_error(path, format, error);
+    }
+}
+
 // A device or pipe standing at the target cannot be replaced by a rename (and as root the
 // rename would succeed and put a plain file where the device was): the bytes are written into
 // it. Opened without blocking so that a pipe nobody reads fails at once instead of hanging.
@@ -80,7 +91,7 @@ bool write_into_special(const std::string& target, const std::string& path, std:
                         Messages& messages) {
     int fd = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        messages.error_with_system(format_message(open_failure_format, path), errno);
+        report_failure(messages, open_failure_format, path, errno);
         return false;
     }
     int flags = ::fcntl(fd, F_GETFL);
@@ -91,7 +102,7 @@ bool write_into_special(const std::string& target, const std::string& path, std:
         err = errno;
     }
     if (!ok) {
-        messages.error_with_system(format_message(write_failure_format, path), err);
+        report_failure(messages, write_failure_format, path, err);
     }
     return ok;
 }
@@ -109,7 +120,7 @@ bool write_file_direct(const std::string& path, std::string_view bytes,
                        Messages& messages) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
-        messages.error_with_system(format_message(open_failure_format, path), errno);
+        report_failure(messages, open_failure_format, path, errno);
         return false;
     }
     // Only a regular file is removed on failure: a device under the name (/dev/full) is no
@@ -126,7 +137,7 @@ bool write_file_direct(const std::string& path, std::string_view bytes,
         if (regular) {
             ::unlink(path.c_str());
         }
-        messages.error_with_system(format_message(write_failure_format, path), err);
+        report_failure(messages, write_failure_format, path, err);
     }
     return ok;
 }
@@ -186,7 +197,7 @@ bool write_file_atomically(const std::string& path, std::string_view bytes,
 
     int fd = ::mkstemp(temp.data());
     if (fd < 0) {
-        messages.error_with_system(format_message(open_failure_format, path), errno);
+        report_failure(messages, open_failure_format, path, errno);
         return false;
     }
     // Keep the permissions of the file being replaced; a new file gets the usual 0666 less the
@@ -205,7 +216,7 @@ bool write_file_atomically(const std::string& path, std::string_view bytes,
     auto fail = [&](int err) {
         ::close(fd);
         ::unlink(temp.c_str());
-        messages.error_with_system(format_message(write_failure_format, path), err);
+        report_failure(messages, write_failure_format, path, err);
         return false;
     };
     if (::fchmod(fd, mode) != 0 || !write_all(fd, bytes) || g_calls.fsync(fd) != 0) {
@@ -214,13 +225,13 @@ bool write_file_atomically(const std::string& path, std::string_view bytes,
     if (::close(fd) != 0) {
         int err = errno;
         ::unlink(temp.c_str());
-        messages.error_with_system(format_message(write_failure_format, path), err);
+        report_failure(messages, write_failure_format, path, err);
         return false;
     }
     if (::rename(temp.c_str(), target.c_str()) != 0) {
         int err = errno;
         ::unlink(temp.c_str());
-        messages.error_with_system(format_message(write_failure_format, path), err);
+        report_failure(messages, write_failure_format, path, err);
         return false;
     }
     // Make the rename itself durable.

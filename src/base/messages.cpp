@@ -12,6 +12,17 @@ std::string system_error_text(int system_error) {
     return text != nullptr && *text != '\0' ? std::string(text) : std::string("Unknown error");
 }
 
+void Messages::file_error(std::string_view, std::string_view text,
+                          std::optional<int> system_error) {
+    if (!system_error) {
+        error(text);
+    } else if (text.empty()) {
+        error(system_error_text(*system_error));
+    } else {
+        error_with_system(text, *system_error);
+    }
+}
+
 Answer safe_answer(AskKind kind) {
     return kind == AskKind::OkCancel ? Answer::Cancel : Answer::No;
 }

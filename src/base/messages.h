@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,13 @@ class Messages {
     // 0 means the system gave no reason and "Unknown error" is shown.
     virtual void error_with_system(std::string_view text, int system_error) = 0;
     virtual Answer ask(std::string_view question, AskKind kind) = 0;
+
+    // A failure about the file (or socket) at `path`: the program's text, followed by the
+    // system's text when `system_error` is given; an empty text stands for the system's text
+    // alone. The texts are those of error() and error_with_system(), which this calls by
+    // default; the command line also names the path, as command-line tools do.
+    virtual void file_error(std::string_view path, std::string_view text,
+                            std::optional<int> system_error);
 };
 
 // The system's text for an errno value, or "Unknown error" for 0.

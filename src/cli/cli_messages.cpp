@@ -38,6 +38,19 @@ void CliMessages::error_with_system(std::string_view text, int system_error) {
     print("error: ", base::system_error_text(system_error));
 }
 
+void CliMessages::file_error(std::string_view path, std::string_view text,
+                             std::optional<int> system_error) {
+    const std::string named = std::string(path) + ": ";
+    if (text.empty()) {
+        error(named + base::system_error_text(system_error.value_or(0)));
+        return;
+    }
+    error(named + std::string(text));
+    if (system_error) {
+        print("error: ", base::system_error_text(*system_error));
+    }
+}
+
 base::Answer CliMessages::ask(std::string_view question, base::AskKind kind) {
     print("question: ", question);
     if (m_assume_yes) {

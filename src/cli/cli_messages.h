@@ -17,6 +17,10 @@ class CliMessages final : public base::Messages {
     void error(std::string_view text) override;
     void error_with_system(std::string_view text, int system_error) override;
     base::Answer ask(std::string_view question, base::AskKind kind) override;
+    // "error: PATH: TEXT", then the system's text on its own line; with no text of the
+    // program's own, "error: PATH: SYSTEM TEXT".
+    void file_error(std::string_view path, std::string_view text,
+                    std::optional<int> system_error) override;
 
     int errors() const { return m_errors; }
 

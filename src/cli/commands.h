@@ -25,7 +25,10 @@ struct GlobalOptions {
 
 // Thrown for a usage error; main prints it with the usage hint and exits with 2.
 struct UsageError {
+    explicit UsageError(std::string t) : text(std::move(t)) {}
+
     std::string text;
+    std::string command;  // the command whose synopsis is shown with the error; set by dispatch
 };
 
 // Opens SCRIPT as the main window does (a .tsraconf path reads the settings file first) and

@@ -4,8 +4,10 @@
 
 #include "base/preferences.h"
 #include "base/text.h"
+#include "base/version.h"
 #include "cli/cli_messages.h"
 #include "cli/commands.h"
+#include "cli/usage.h"
 #include "script/script.h"
 #include "script/settings.h"
 #include "script/settings_file.h"
@@ -13,80 +15,7 @@
 
 namespace tessara::cli {
 
-namespace {
-
-constexpr const char* kUsage =
-    R"(usage: tessara COMMAND [options]
-
-Tessara turns SSA (Sub Station Alpha V4) subtitle scripts into DVD subpictures.
-
-Commands:
-  info SCRIPT [--json]   summary of the script and its conversion settings;
-                         --json lists settings, styles and events (with frames)
-  generate SCRIPT [-o OUTPUT] [--no-bitmaps]
-                         convert: the authoring script of the ScrType setting
-                         (SON, SST, IAU, SMX, IMG, USF, SCR; change it with
-                         --set ScrType=SST) and one bitmap per subpicture beside
-                         it; OUTPUT defaults to the OutputFile setting
-  save SCRIPT [-o OUT]   write the script back (in place unless -o is given), with
-                         its settings block regenerated; the file is replaced only
-                         once the new one is completely written
-  tool snap SCRIPT [--fps RATE] [-o OUT]
-                         move every dialogue time to the start of its frame
-                         (RATE defaults to the script's input frame rate)
-  tool quotes SCRIPT [-o OUT]
-                         straight double quotes to typographic ones
-  tool unicode SCRIPT [-o OUT]
-                         convert an 8-bit script to Unicode (saved as UTF-16)
-  Tools that ask for confirmation do nothing without --yes.
-  tool separate SCRIPT [-o OUT]
-                         end every subtitle one frame before the next one starts
-                         where they would otherwise touch
-  timeline SCRIPT [--json]
-                         the subpictures: times, colours and where each subtitle
-                         is drawn (event index, x, y, width, height)
-  render SCRIPT --event N -o OUT.png [--scale K]
-                         draw event N (numbered from 0) as it would look shown
-                         alone, in its colours over the BackColor setting, as a
-                         PNG; --scale enlarges it K times (1-16)
-  render SCRIPT (--subpicture N | --at HH:MM:SS:FF) -o OUT.png [--scale K]
-                         draw subpicture N (numbered from 1), or the one shown at
-                         that time, at full output size over BackColor
-  export srt|captions|dialogue|film|chi SCRIPT -o OUT [--film-offset HH:MM:SS:FF]
-                         plain-text lists of the subtitles: SubRip, Captions Inc.,
-                         a text dialogue list with SMPTE times, the same with film
-                         feet and frames counted from the film offset (default
-                         01:00:00:00; non-drop 24 or 30 fps output only), or Chi
-  check-segments SCRIPT [--distance N]
-                         list the subtitles the DVD segments and chapter points
-                         would cut, each widened by N frames (0-99, default 0)
-
-  feed SCRIPT [--offset HH:MM:SS:FF] [--dont-check-fr] [--watch]
-                         hand every subpicture to the video-filter plug-in: waits
-                         for the plug-in to connect (start the preview with the
-                         filter), then sends all pictures the first time and only
-                         the changed ones after that; --offset is the timecode of
-                         the video's first frame (default: the VDubOffset setting),
-                         --dont-check-fr skips the frame-rate match, --watch stays
-                         running and feeds again whenever SCRIPT changes on disk;
-                         Ctrl-C cancels
-
-SCRIPT may also be an old ".tsraconf" settings file: its settings are read first,
-then the script it names.
-
-Global options:
-  --set KEY=VALUE   change a conversion setting after loading (any settings key,
-                    checked like a settings line in the script; repeatable)
-  --yes             confirm every question
-  --quiet           no progress bar
-  -h, --help        this text
-  --version         the program's version
-
-Exit status: 0 success, 1 the operation failed (its message was printed),
-2 usage error.
-)";
-
-}  // namespace
+namespace {}  // namespace
 
 bool open_for_command(const std::string& path, const GlobalOptions& options, script::Script& script,
                       CliMessages& messages) {
@@ -110,17 +39,21 @@ bool open_for_command(const std::string& path, const GlobalOptions& options, scr
 
 namespace {
 
+int run_command(const std::string& command, const std::vector<std::string>& rest,
+                const GlobalOptions& options);
+
 int dispatch(std::vector<std::string> args) {
     GlobalOptions options;
     std::vector<std::string> rest;
+    bool help = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "-h" || a == "--help") {
-            std::cout << kUsage;
-            return kExitOk;
+            help = true;
+            continue;
         }
         if (a == "--version") {
-            std::cout << "tessara 0.1.0\n";
+            std::cout << "tessara " << base::kVersion << "\n";
             return kExitOk;
         }
         if (a == "--yes") {
@@ -151,15 +84,36 @@ int dispatch(std::vector<std::string> args) {
                 throw UsageError{"invalid value for setting " + key + ": " + value};
             }
             options.sets.emplace_back(key, value);
+        } else if (rest.empty() && a.size() > 1 && a[0] == '-') {
+            throw UsageError{"unknown option " + a};
         } else {
             rest.push_back(a);
         }
+    }
+    if (help) {
+        // "tessara COMMAND --help" describes that command; anything else gets the whole usage.
+        const CommandUsage* usage = rest.empty() ? nullptr : find_command_usage(rest.front());
+        std::cout << (usage ? usage->help : program_usage());
+        return kExitOk;
     }
     if (rest.empty()) {
         throw UsageError{"no command given"};
     }
     const std::string command = rest.front();
     rest.erase(rest.begin());
+    if (find_command_usage(command) == nullptr) {
+        throw UsageError{"unknown command '" + command + "'"};
+    }
+    try {
+        return run_command(command, rest, options);
+    } catch (UsageError& e) {
+        e.command = command;
+        throw;
+    }
+}
+
+int run_command(const std::string& command, const std::vector<std::string>& rest,
+                const GlobalOptions& options) {
     if (command == "info") {
         return run_info(rest, options);
     }
@@ -199,7 +153,11 @@ int main(int argc, char** argv) {
     try {
         return dispatch(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const UsageError& e) {
-        std::cerr << "tessara: " << e.text << "\n(run 'tessara --help' for usage)\n";
+        const CommandUsage* usage = e.command.empty() ? nullptr : find_command_usage(e.command);
+        std::cerr << "tessara: " << e.text << '\n'
+                  << (usage ? usage->synopsis : program_synopsis()) << '\n'
+                  << "Run 'tessara " << (usage ? e.command + " " : std::string())
+                  << "--help' for more.\n";
         return kExitUsage;
     }
 }

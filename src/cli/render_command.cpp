@@ -172,8 +172,7 @@ int run_render(const std::vector<std::string>& args, const GlobalOptions& option
     const int chosen = (event ? 1 : 0) + (subpicture ? 1 : 0) + (at ? 1 : 0);
     if (path.empty() || chosen != 1 || !output) {
         throw UsageError{
-            "usage: tessara render SCRIPT (--event N | --subpicture N | --at HH:MM:SS:FF) "
-            "-o OUT.png [--scale K]"};
+            "render needs a SCRIPT, -o OUT.png and one of --event, --subpicture or --at"};
     }
 
     CliMessages messages(options.yes);

@@ -663,6 +663,18 @@ const KeyDef kKeys[] = {
     {u"BPP", false, read_bpp, nullptr, nullptr},
 };
 
+}  // namespace
+
+std::vector<std::u16string_view> setting_keys() {
+    std::vector<std::u16string_view> keys;
+    for (const auto& k : kKeys) {
+        keys.push_back(k.key);
+    }
+    return keys;
+}
+
+namespace {
+
 const KeyDef* find_key(std::u16string_view key) {
     for (const auto& k : kKeys) {
         if (iequals(k.key, key)) {

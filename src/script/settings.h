@@ -216,6 +216,9 @@ struct DescribedSetting {
 };
 std::vector<DescribedSetting> describe_settings(const ConversionSettings& s);
 
+// Every key of the settings key table, in written order, with the keys only older files hold.
+std::vector<std::u16string_view> setting_keys();
+
 // Messages of the settings.
 extern const char* const kSettingCountMismatchText;
 extern const char* const kOldSegmentsText;

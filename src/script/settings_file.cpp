@@ -324,7 +324,7 @@ bool read_old_settings_file(const std::string& path, ConversionSettings& setting
     int error = 0;
     std::optional<std::string> bytes = base::read_whole_file(path, error);
     if (!bytes) {
-        messages.error(kInvalidSettingsFileText);
+        messages.file_error(path, kInvalidSettingsFileText, std::nullopt);
         return false;
     }
     return read_old_settings_bytes(*bytes, settings, source_file, messages);

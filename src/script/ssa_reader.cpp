@@ -656,7 +656,7 @@ bool load_script(Script& script, const std::optional<std::string>& path, const R
     int error = 0;
     std::optional<std::string> bytes = base::read_whole_file(file, error);
     if (!bytes) {
-        messages.error(base::system_error_text(error));
+        messages.file_error(file, "", error);
         script.reset(true, treat_n_preference(options));
         return false;
     }

@@ -116,7 +116,7 @@ bool Run::honour_palette() {
     int error = 0;
     auto text = base::read_whole_file(utf16_to_utf8(m_settings.honor_file), error);
     if (!text) {
-        m_messages.error_with_system(kHonorOpenErrorText, error);
+        m_messages.file_error(utf16_to_utf8(m_settings.honor_file), kHonorOpenErrorText, error);
         return false;
     }
     return m_writer->honor_palette(*text, m_palette, m_messages);
@@ -162,7 +162,7 @@ bool Run::open_script(const std::string& path, const Subpicture* colours_from) {
     // any bitmap is written for it.
     int error = 0;
     if (!base::can_create_beside(path, error)) {
-        m_messages.error(base::system_error_text(error));
+        m_messages.file_error(path, "", error);
         m_messages.error(kScriptOpenErrorText);
         return false;
     }
@@ -369,7 +369,7 @@ bool Run::run() {
         // durable and reports a failure the writes themselves could not see.
         int error = 0;
         if (!base::sync_folder(utf16_to_utf8(m_names.directory + u"x"), error)) {
-            m_messages.error_with_system(kBitmapSaveErrorText, error);
+            m_messages.file_error(utf16_to_utf8(m_names.directory), kBitmapSaveErrorText, error);
             ok = false;
         }
     }

@@ -78,9 +78,17 @@ TEST(Cli, BadSetValuesAreUsageErrorsNamingTheKey) {
 
 TEST(Cli, LoadFailuresExitWithOneAndTheMessage) {
     TempDir dir;
-    auto missing = run("info '" + dir.file("none.ssa").string() + "'");
+    const std::string none = dir.file("none.ssa").string();
+    auto missing = run("generate '" + none + "'");
     EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.err.find("No such file"), std::string::npos) << missing.err;
+    // The file is named, as command-line tools name it.
+    EXPECT_EQ(missing.err, "error: " + none + ": No such file or directory\n");
+    auto old_settings = run("info '" + dir.file("gone.TSRACONF").string() + "'");
+    EXPECT_EQ(old_settings.status, 1);
+    EXPECT_NE(old_settings.err.find(dir.file("gone.TSRACONF").string() +
+                                    ": This is not a valid configuration file"),
+              std::string::npos)
+        << old_settings.err;
 
     write_file(dir.file("notes.txt"), "just some notes\nnothing here\n");
     auto not_ssa = run("info '" + dir.file("notes.txt").string() + "'");
@@ -93,6 +101,44 @@ TEST(Cli, HelpDescribesTheCommands) {
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("info SCRIPT [--json]"), std::string::npos);
     EXPECT_NE(r.out.find("--set KEY=VALUE"), std::string::npos);
+    EXPECT_EQ(run("--version").out, "tessara " TESSARA_VERSION "\n");
+
+    // Every command has its own usage, with its options and an example, whichever side of the
+    // command --help stands.
+    const std::pair<const char*, const char*> commands[] = {
+        {"info", "--json"},          {"generate", "--no-bitmaps"},
+        {"save", "--output"},        {"tool", "--fps RATE"},
+        {"timeline", "--json"},      {"render", "--subpicture N"},
+        {"export", "--film-offset"}, {"check-segments", "--distance N"},
+        {"feed", "--dont-check-fr"},
+    };
+    for (auto [command, option] : commands) {
+        SCOPED_TRACE(command);
+        auto help = run(std::string(command) + " --help");
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.out.rfind(std::string("usage: tessara ") + command, 0), 0u) << help.out;
+        EXPECT_NE(help.out.find(option), std::string::npos);
+        EXPECT_NE(help.out.find("Example"), std::string::npos);
+        EXPECT_EQ(run(std::string("-h ") + command).out, help.out);
+    }
+    EXPECT_EQ(run("tool snap --help").out, run("tool --help").out);
+}
+
+TEST(Cli, UsageErrorsEndWithTheCommandsSynopsis) {
+    auto unknown_option = run("timeline " + demo() + " --frobnicate");
+    EXPECT_EQ(unknown_option.status, 2);
+    EXPECT_EQ(unknown_option.err,
+              "tessara: timeline: unknown option --frobnicate\n"
+              "usage: tessara timeline SCRIPT [--json]\n"
+              "Run 'tessara timeline --help' for more.\n");
+    auto unknown_command = run("explode");
+    EXPECT_EQ(unknown_command.status, 2);
+    EXPECT_EQ(unknown_command.err.rfind("tessara: unknown command 'explode'\nusage: tessara ", 0),
+              0u)
+        << unknown_command.err;
+    auto global = run("--frobnicate info " + demo());
+    EXPECT_EQ(global.status, 2);
+    EXPECT_EQ(global.err.rfind("tessara: unknown option --frobnicate\n", 0), 0u);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/text.h"
+#include "test_support.h"
 
 namespace tessara::script {
 namespace {
@@ -80,7 +81,8 @@ TEST(CodePage, StrictConversion) {
 }
 
 TEST(CodePage, GbkScriptFromTheCorpus) {
-    std::ifstream in(TESSARA_CORPUS_DIR "/ssa-hybrid_zh_gbk_v4plus-header-marked-events.ass",
+    TESSARA_REQUIRE_CORPUS();
+    std::ifstream in(test::corpus_file("ssa-hybrid_zh_gbk_v4plus-header-marked-events.ass"),
                      std::ios::binary);
     ASSERT_TRUE(in);
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -667,6 +667,7 @@ TEST(LoadScript, UnreadableFilesShowTheSystemText) {
 // listed fail for want of styles: a V4+ section header does not open a style section and V4+
 // colours are not decimal; a file with CR line ends is one long line in text mode.
 TEST(LoadScript, Corpus) {
+    TESSARA_REQUIRE_CORPUS();
     const std::map<std::string, std::pair<size_t, size_t>> loads = {
         // styles, events
         {"ssa4_ssa-written_hp2_es_cp1252.ssa", {1, 622}},
