@@ -57,8 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     plugin::FrameBuffer frame{reinterpret_cast<uint8_t*>(pixels.data() + kWidth), kWidth, kHeight,
                               kWidth * 4};
     const auto& cache = client.cache();
-    for (int32_t at = cache.first(); at != plugin::PictureCache::kNone;
-         at = cache.entry(at).next) {
+    for (int32_t at = cache.first(); at != plugin::PictureCache::kNone; at = cache.entry(at).next) {
         const auto& e = cache.entry(at);
         if (e.start > e.last) {
             std::abort();

@@ -56,10 +56,14 @@ static void blend(const ASS_Image* img, int box[4]) {
                 d[k] = (uint8_t)((d[k] * (255 - a) + c[k] * a) / 255);
             }
             g_alpha[fy][fx] = (uint8_t)(a + g_alpha[fy][fx] * (255 - a) / 255);
-            if (fx < box[0]) box[0] = fx;
-            if (fy < box[1]) box[1] = fy;
-            if (fx + 1 > box[2]) box[2] = fx + 1;
-            if (fy + 1 > box[3]) box[3] = fy + 1;
+            if (fx < box[0])
+                box[0] = fx;
+            if (fy < box[1])
+                box[1] = fy;
+            if (fx + 1 > box[2])
+                box[2] = fx + 1;
+            if (fy + 1 > box[3])
+                box[3] = fy + 1;
         }
     }
 }

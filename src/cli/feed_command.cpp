@@ -34,7 +34,7 @@ class InterruptGuard {
   public:
     InterruptGuard() {
         g_interrupted = false;
-        struct sigaction action{};
+        struct sigaction action {};
         action.sa_handler = on_interrupt;
         sigemptyset(&action.sa_mask);
         sigaction(SIGINT, &action, &m_old_int);
@@ -46,8 +46,8 @@ class InterruptGuard {
     }
 
   private:
-    struct sigaction m_old_int{};
-    struct sigaction m_old_term{};
+    struct sigaction m_old_int {};
+    struct sigaction m_old_term {};
 };
 
 // The feed dialog on a terminal: texts are printed as they change; Ctrl-C is the Cancel button.
@@ -56,8 +56,7 @@ class TerminalFeedDialog final : public link::FeedDialog {
   public:
     explicit TerminalFeedDialog(bool dont_check_fr) : m_dont_check_fr(dont_check_fr) {}
 
-    void show(std::string_view feeding_text, std::string_view offset,
-              bool dont_check_fr) override {
+    void show(std::string_view feeding_text, std::string_view offset, bool dont_check_fr) override {
         m_dont_check_fr = m_dont_check_fr || dont_check_fr;
         std::cout << feeding_text << "\nFirst SMPTE frame in VirtualDub: " << offset << '\n';
         if (m_dont_check_fr) {
@@ -92,7 +91,7 @@ struct FileStamp {
 };
 
 FileStamp stamp_of(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     FileStamp s;
     if (::stat(path.c_str(), &st) == 0) {
         s.exists = true;
@@ -233,7 +232,8 @@ int run_feed(const std::vector<std::string>& args, const GlobalOptions& options)
         const int errors = messages.errors();
         const bool ok = server.feed(current->built.timeline, current->script.settings, dialog);
         if (!ok && messages.errors() == errors) {
-            std::cerr << (g_interrupted ? "Feed cancelled.\n" : "The plug-in ended the transfer.\n");
+            std::cerr << (g_interrupted ? "Feed cancelled.\n"
+                                        : "The plug-in ended the transfer.\n");
         }
         return ok;
     };

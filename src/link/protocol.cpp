@@ -52,8 +52,8 @@ int64_t padded(int64_t n) {
 }  // namespace
 
 std::array<uint8_t, kHeaderSize> encode(const LinkHeader& h) {
-    return put_all<6>({h.version, h.command, h.server_thread, h.session_id, h.first_length,
-                       h.second_length});
+    return put_all<6>(
+        {h.version, h.command, h.server_thread, h.session_id, h.first_length, h.second_length});
 }
 
 std::array<uint8_t, kReplySize> encode(const LinkReply& r) {
@@ -62,8 +62,8 @@ std::array<uint8_t, kReplySize> encode(const LinkReply& r) {
 }
 
 std::array<uint8_t, kSessionInfoSize> encode(const SessionInfo& s) {
-    return put_all<7>({s.output_frame_us, s.input_frame_us, s.total, s.removed, s.added, s.width,
-                       s.height});
+    return put_all<7>(
+        {s.output_frame_us, s.input_frame_us, s.total, s.removed, s.added, s.width, s.height});
 }
 
 std::array<uint8_t, kAddPayloadSize> encode(const AddPictureInfo& a) {

@@ -136,9 +136,8 @@ script::FrameTime preview_offset(const script::ConversionSettings& settings) {
         return *ft;
     }
     if (settings.legacy_segments.size() == 1 && settings.legacy_segments[0].dst_pos) {
-        auto ft =
-            script::frame_time_from_script_time(*settings.legacy_segments[0].dst_pos,
-                                                settings.timing);
+        auto ft = script::frame_time_from_script_time(*settings.legacy_segments[0].dst_pos,
+                                                      settings.timing);
         if (ft.is_set()) {
             return ft;
         }

@@ -116,8 +116,7 @@ class PreviewLinkServer {
     std::optional<int32_t> request(LinkCommand command, std::span<const uint8_t> first,
                                    std::span<const uint8_t> second);
     bool send_picture(const timeline::Timeline& timeline, const SentPicture& entry,
-                      const script::ConversionSettings& settings,
-                      render::SubpictureCanvas& canvas);
+                      const script::ConversionSettings& settings, render::SubpictureCanvas& canvas);
     // A status other than accepted ends the transfer: 3 silently, anything else reported.
     bool accepted(std::optional<int32_t> status);
     void new_session_id();

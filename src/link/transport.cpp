@@ -90,8 +90,8 @@ void Channel::close() {
     }
 }
 
-IoStatus Channel::write_all(std::span<const uint8_t> bytes, const SliceCallback& slice,
-                            int& error, bool stop_on_reply) {
+IoStatus Channel::write_all(std::span<const uint8_t> bytes, const SliceCallback& slice, int& error,
+                            bool stop_on_reply) {
     error = 0;
     if (m_fd < 0) {
         error = EBADF;
@@ -102,8 +102,8 @@ IoStatus Channel::write_all(std::span<const uint8_t> bytes, const SliceCallback&
         if (stop_on_reply && has_input()) {
             return IoStatus::ReplyFirst;
         }
-        const ssize_t n = ::send(m_fd, bytes.data() + done, bytes.size() - done,
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t n =
+            ::send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             done += static_cast<size_t>(n);
             continue;
@@ -178,7 +178,7 @@ Listener::OpenResult Listener::open(int& error) {
         return OpenResult::Failed;
     }
     // In a shared folder someone else could have made the lock file first; it must be ours.
-    struct stat lock_stat{};
+    struct stat lock_stat {};
     if (::fstat(m_lock_fd, &lock_stat) != 0 || lock_stat.st_uid != ::getuid()) {
         error = EACCES;
         close();

@@ -62,8 +62,8 @@ using FilterStringProc = void (*)(const FilterActivation* fa, const FilterFuncti
                                   char* buffer);
 using FilterStartProc = int (*)(FilterActivation* fa, const FilterFunctions* ff);
 using FilterEndProc = int (*)(FilterActivation* fa, const FilterFunctions* ff);
-using FilterScriptStrProc = bool (*)(FilterActivation* fa, const FilterFunctions* ff,
-                                     char* buffer, int size);
+using FilterScriptStrProc = bool (*)(FilterActivation* fa, const FilterFunctions* ff, char* buffer,
+                                     int size);
 
 // The module record the host keeps for every loaded filter module.
 struct FilterModule {

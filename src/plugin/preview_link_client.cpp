@@ -134,8 +134,8 @@ PreviewLinkClient::LoopResult PreviewLinkClient::message_loop(const FrameFormat&
             if (command != static_cast<int32_t>(link::LinkCommand::AddPicture)) {
                 return fail(kInvalidSequenceText);
             }
-            const auto info = has_first && has_second ? link::decode_add_picture(m.first)
-                                                      : std::nullopt;
+            const auto info =
+                has_first && has_second ? link::decode_add_picture(m.first) : std::nullopt;
             if (!info) {
                 return fail(kUnsupportedFormatText);
             }
@@ -298,10 +298,10 @@ void PreviewLinkClient::paint(int32_t frame, const FrameBuffer& buffer) {
         }
         const int64_t x = row.x;
         const int64_t from = std::max<int64_t>(0, -x);
-        const int64_t to = std::min<int64_t>(static_cast<int64_t>(row.pixels.size()),
-                                             int64_t{buffer.width} - x);
-        uint8_t* line = buffer.data + static_cast<ptrdiff_t>(buffer.height - 1 - row.y) *
-                                          buffer.pitch;
+        const int64_t to =
+            std::min<int64_t>(static_cast<int64_t>(row.pixels.size()), int64_t{buffer.width} - x);
+        uint8_t* line =
+            buffer.data + static_cast<ptrdiff_t>(buffer.height - 1 - row.y) * buffer.pitch;
         for (int64_t i = from; i < to; ++i) {
             const uint8_t v = row.pixels[static_cast<size_t>(i)];
             if (v == 0 || v > 3) {

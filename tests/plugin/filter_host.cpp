@@ -75,8 +75,9 @@ bool FilterHost::load(const std::string& path) {
         error = ::dlerror();
         return false;
     }
-    auto init = reinterpret_cast<int (*)(abi::FilterModule*, const abi::FilterFunctions*, int&,
-                                         int&)>(::dlsym(m_module, abi::kModuleInitName));
+    auto init =
+        reinterpret_cast<int (*)(abi::FilterModule*, const abi::FilterFunctions*, int&, int&)>(
+            ::dlsym(m_module, abi::kModuleInitName));
     m_deinit = reinterpret_cast<abi::ModuleDeinitProc>(::dlsym(m_module, abi::kModuleDeinitName));
     m_check_version = reinterpret_cast<abi::ModuleCheckVersionProc>(
         ::dlsym(m_module, abi::kModuleCheckVersionName));
@@ -99,16 +100,15 @@ bool FilterHost::load(const std::string& path) {
 }
 
 void FilterHost::set_messages(base::Messages* messages) {
-    auto hook = reinterpret_cast<void (*)(base::Messages*)>(
-        ::dlsym(m_module, "TessaraPluginSetMessages"));
+    auto hook =
+        reinterpret_cast<void (*)(base::Messages*)>(::dlsym(m_module, "TessaraPluginSetMessages"));
     if (hook != nullptr) {
         hook(messages);
     }
 }
 
 void FilterHost::set_wait_limit_ms(int64_t ms) {
-    auto hook =
-        reinterpret_cast<void (*)(int64_t)>(::dlsym(m_module, "TessaraPluginSetWaitLimit"));
+    auto hook = reinterpret_cast<void (*)(int64_t)>(::dlsym(m_module, "TessaraPluginSetWaitLimit"));
     if (hook != nullptr) {
         hook(ms);
     }

@@ -41,8 +41,8 @@ bool parse_frames(const std::string& text, std::vector<int32_t>& out) {
     size_t at = 0;
     while (at <= text.size()) {
         const size_t comma = text.find(',', at);
-        const std::string item = text.substr(at, comma == std::string::npos ? std::string::npos
-                                                                             : comma - at);
+        const std::string item =
+            text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
         const size_t dash = item.find('-', 1);
         try {
             const long a = std::stol(item.substr(0, dash));

@@ -93,14 +93,16 @@ void WireClient::run() {
             }
             return;
         }
-        if ((!m.first.empty() && channel.read_exact(m.first, forever, error) != link::IoStatus::Done) ||
+        if ((!m.first.empty() &&
+             channel.read_exact(m.first, forever, error) != link::IoStatus::Done) ||
             (!m.second.empty() &&
              channel.read_exact(m.second, forever, error) != link::IoStatus::Done)) {
             return;
         }
         link::LinkReply reply{link::kLinkVersion, link::kStatusAccepted, m.header.server_thread,
                               m.header.session_id};
-        const bool is_info = m.header.command == static_cast<int32_t>(link::LinkCommand::SessionInfo);
+        const bool is_info =
+            m.header.command == static_cast<int32_t>(link::LinkCommand::SessionInfo);
         if (is_info && m.header.session_id != known_session) {
             reply.status = link::kStatusSendAll;
             known_session = m.header.session_id;
@@ -144,8 +146,7 @@ std::vector<std::pair<int32_t, int32_t>> LoadedPlugin::cached() const {
     std::vector<std::pair<int32_t, int32_t>> out;
     const auto& cache =
         static_cast<const plugin::PreviewLinkClient*>(host.instance_pointer())->cache();
-    for (int32_t at = cache.first(); at != plugin::PictureCache::kNone;
-         at = cache.entry(at).next) {
+    for (int32_t at = cache.first(); at != plugin::PictureCache::kNone; at = cache.entry(at).next) {
         out.emplace_back(cache.entry(at).start, cache.entry(at).last);
     }
     return out;

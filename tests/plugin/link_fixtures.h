@@ -137,8 +137,8 @@ struct WireMessage {
 // status (return nothing to close the connection instead of answering).
 class WireClient {
   public:
-    using Answer = std::function<std::optional<link::LinkReply>(const WireMessage&,
-                                                                 link::LinkReply)>;
+    using Answer =
+        std::function<std::optional<link::LinkReply>(const WireMessage&, link::LinkReply)>;
 
     // Connects and serves one transfer on its own thread.
     void start();

@@ -49,15 +49,15 @@ TEST_F(ServerFeed, FirstFeedShakesHandsAndSendsEveryPicture) {
     const auto info = link::decode_session_info(client.received[1].first);
     ASSERT_TRUE(info);
     EXPECT_EQ(*info, (link::SessionInfo{40000, 40000, 3, 0, 3, 720, 576}));
-    EXPECT_TRUE(dialog.feeding.starts_with("Feeding 3 total subtitles (3 new, 0 deleted)\n\n"
-                                           "Please start VirtualDub preview"));
+    EXPECT_TRUE(
+        dialog.feeding.starts_with("Feeding 3 total subtitles (3 new, 0 deleted)\n\n"
+                                   "Please start VirtualDub preview"));
     EXPECT_EQ(dialog.shown_offset, "00:00:00:00");
     EXPECT_EQ(dialog.statuses,
-              (std::vector<std::string>{std::string(link::kWaitingText),
-                                        std::string(link::kHandshakeText),
-                                        std::string(link::kSendingText),
-                                        std::string(link::kClosingText),
-                                        std::string(link::kSentText)}));
+              (std::vector<std::string>{
+                  std::string(link::kWaitingText), std::string(link::kHandshakeText),
+                  std::string(link::kSendingText), std::string(link::kClosingText),
+                  std::string(link::kSentText)}));
     EXPECT_TRUE(dialog.locked);
 
     // Every header carries the server's thread and session; pictures their frames and size.
@@ -91,8 +91,9 @@ TEST_F(ServerFeed, LaterFeedsSendOnlyTheChanges) {
     EXPECT_EQ(*link::decode_session_info(client.received[0].first),
               (link::SessionInfo{40000, 40000, 3, 1, 1, 720, 576}));
     EXPECT_EQ(link::decode_frame(client.received[1].first), 75);
-    EXPECT_EQ(*link::decode_add_picture(client.received[2].first),
-              (link::AddPictureInfo{80, 104, static_cast<int32_t>(client.received[2].second.size())}));
+    EXPECT_EQ(
+        *link::decode_add_picture(client.received[2].first),
+        (link::AddPictureInfo{80, 104, static_cast<int32_t>(client.received[2].second.size())}));
     EXPECT_EQ(server.session_id(), session);
     EXPECT_TRUE(dialog.feeding.starts_with("Feeding 3 total subtitles (1 new, 1 deleted)"));
 
@@ -248,21 +249,24 @@ TEST_F(ServerFeed, BadRepliesEndTheFeedWithTheirMessages) {
     };
     const std::vector<Case> cases = {
         {kHello, link::LinkReply{3, 1}, {"Client has not the same version as the server"}},
-        {kInfo, link::LinkReply{2, link::kStatusDeclined},
+        {kInfo,
+         link::LinkReply{2, link::kStatusDeclined},
          {"The client has declined the data transfer"}},
         {kHello, link::LinkReply{2, 2}, {std::string(link::kProtocolErrorText)}},
         {kAdd, link::LinkReply{2, 2}, {std::string(link::kProtocolErrorText)}},
         {kInfo, link::LinkReply{2, 7}, {std::string(link::kProtocolErrorText)}},
         {kInfo, link::LinkReply{2, link::kStatusAbort}, {}},  // the plug-in already told why
         {kClose, link::LinkReply{2, link::kStatusAbort}, {}},
-        {kAdd, std::nullopt,
+        {kAdd,
+         std::nullopt,
          {"Cannot read from the pipe.\n\nThis is probably because the plugin\nhas aborted the "
           "connection."}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "command " << c.command);
         messages.clear();
-        client.answer = [&](const WireMessage& m, link::LinkReply r) -> std::optional<link::LinkReply> {
+        client.answer = [&](const WireMessage& m,
+                            link::LinkReply r) -> std::optional<link::LinkReply> {
             return m.header.command == c.command ? c.reply : std::optional(r);
         };
         EXPECT_FALSE(feed());
@@ -292,7 +296,8 @@ TEST_F(ServerFeed, ALiveServerMakesTheSecondOneBusyAndAStaleSocketIsReplaced) {
     ASSERT_EQ(other.open(error), link::Listener::OpenResult::Ok);
     EXPECT_FALSE(server.feed(built.timeline, built.script.settings, dialog));
     ASSERT_EQ(messages.texts().size(), 1u);
-    EXPECT_TRUE(messages.texts()[0].starts_with("Cannot create named pipe.\nApparently an instance"));
+    EXPECT_TRUE(
+        messages.texts()[0].starts_with("Cannot create named pipe.\nApparently an instance"));
     other.close();
 
     // A socket file left behind by a server that died: nobody listens on it, nobody holds the
@@ -316,7 +321,7 @@ TEST(Listener, SocketIsPrivateAndTakesOneClient) {
     link::Listener listener;
     int error = 0;
     ASSERT_EQ(listener.open(error), link::Listener::OpenResult::Ok);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(link::socket_path().c_str(), &st), 0);
     EXPECT_TRUE(S_ISSOCK(st.st_mode));
     EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -324,7 +329,9 @@ TEST(Listener, SocketIsPrivateAndTakesOneClient) {
     link::Channel a;
     ASSERT_EQ(link::connect_to_server(a, error), link::ConnectResult::Connected);
     link::Channel accepted;
-    ASSERT_EQ(listener.accept(accepted, [] { return false; }, error), link::IoStatus::Done);
+    ASSERT_EQ(listener.accept(
+                  accepted, [] { return false; }, error),
+              link::IoStatus::Done);
     link::Channel b;
     EXPECT_EQ(link::connect_to_server(b, error), link::ConnectResult::Failed);
     EXPECT_EQ(error, EBUSY);
@@ -337,17 +344,25 @@ TEST(Listener, SocketIsPrivateAndTakesOneClient) {
     std::vector<uint8_t> got(big.size());
     std::thread reader([&] {
         int e = 0;
-        EXPECT_EQ(a.read_exact(got, [] { return true; }, e), link::IoStatus::Done);
+        EXPECT_EQ(a.read_exact(
+                      got, [] { return true; }, e),
+                  link::IoStatus::Done);
     });
-    EXPECT_EQ(accepted.write_all(big, [] { return true; }, error), link::IoStatus::Done);
+    EXPECT_EQ(accepted.write_all(
+                  big, [] { return true; }, error),
+              link::IoStatus::Done);
     reader.join();
     EXPECT_EQ(got, big);
 
     // The peer goes away: reads see the end, writes fail without a signal.
     a.close();
     std::array<uint8_t, 4> four{};
-    EXPECT_EQ(accepted.read_exact(four, [] { return true; }, error), link::IoStatus::Closed);
-    EXPECT_EQ(accepted.write_all(big, [] { return true; }, error), link::IoStatus::Failed);
+    EXPECT_EQ(accepted.read_exact(
+                  four, [] { return true; }, error),
+              link::IoStatus::Closed);
+    EXPECT_EQ(accepted.write_all(
+                  big, [] { return true; }, error),
+              link::IoStatus::Failed);
     EXPECT_EQ(error, EPIPE);
 }
 

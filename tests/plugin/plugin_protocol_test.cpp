@@ -32,7 +32,8 @@ class FakeServer {
 
     void send_raw(std::span<const uint8_t> bytes) {
         int error = 0;
-        channel.write_all(bytes, [] { return true; }, error);
+        channel.write_all(
+            bytes, [] { return true; }, error);
     }
     void send(int32_t command, std::span<const uint8_t> first = {},
               std::span<const uint8_t> second = {}) {
@@ -50,7 +51,8 @@ class FakeServer {
     int32_t status() {
         std::array<uint8_t, link::kReplySize> bytes{};
         int error = 0;
-        if (channel.read_exact(bytes, [] { return true; }, error) != link::IoStatus::Done) {
+        if (channel.read_exact(
+                bytes, [] { return true; }, error) != link::IoStatus::Done) {
             return -1;
         }
         last_reply = *link::decode_reply(bytes);
@@ -69,7 +71,8 @@ class FakeServer {
 };
 
 // A picture of the given rows {y, x, pixel bytes}.
-std::vector<uint8_t> picture(const std::vector<std::tuple<int32_t, int32_t, std::vector<uint8_t>>>& rows) {
+std::vector<uint8_t> picture(
+    const std::vector<std::tuple<int32_t, int32_t, std::vector<uint8_t>>>& rows) {
     link::PictureBuilder builder(0x0000FF, 0x00FF00, 0xFF0000);
     for (const auto& [y, x, pixels] : rows) {
         builder.add_row(y, x, pixels);
@@ -88,10 +91,10 @@ class PluginProtocol : public LoadedPlugin {
         int result = -1;
         std::thread starter([&] { result = host.start(40000); });
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        EXPECT_EQ(server.listener.accept(
-                      server.channel,
-                      [&] { return std::chrono::steady_clock::now() < deadline; }, error),
-                  link::IoStatus::Done);
+        EXPECT_EQ(
+            server.listener.accept(
+                server.channel, [&] { return std::chrono::steady_clock::now() < deadline; }, error),
+            link::IoStatus::Done);
         talk(server);
         server.channel.close();
         server.listener.close();
@@ -102,7 +105,6 @@ class PluginProtocol : public LoadedPlugin {
         FakeServer server(session);
         return talk_to(server, f);
     }
-
 };
 
 TEST_F(PluginProtocol, MalformedRequestsAreRefusedWithTheirMessages) {
@@ -117,7 +119,10 @@ TEST_F(PluginProtocol, MalformedRequestsAreRefusedWithTheirMessages) {
         std::string text;
     };
     const std::vector<Case> cases = {
-        {"short header", [](FakeServer& s) { s.send_raw(ints({2, 1})); },
+        {"short header",
+         [](FakeServer& s) {
+             s.send_raw(ints({2, 1}));
+         },
          plugin::kClientReadFailedText},
         {"payload shorter than announced",
          [](FakeServer& s) {
@@ -132,10 +137,14 @@ TEST_F(PluginProtocol, MalformedRequestsAreRefusedWithTheirMessages) {
          },
          plugin::kUnsupportedFormatText},
         {"negative length",
-         [](FakeServer& s) { s.send_raw(link::encode(link::LinkHeader{2, 2, 1, 77, -28, 0})); },
+         [](FakeServer& s) {
+             s.send_raw(link::encode(link::LinkHeader{2, 2, 1, 77, -28, 0}));
+         },
          plugin::kUnsupportedFormatText},
         {"long first payload",
-         [](FakeServer& s) { s.send_raw(link::encode(link::LinkHeader{2, 2, 1, 77, 32, 0})); },
+         [](FakeServer& s) {
+             s.send_raw(link::encode(link::LinkHeader{2, 2, 1, 77, 32, 0}));
+         },
          plugin::kUnsupportedFormatText},
         {"other version",
          [](FakeServer& s) {
@@ -147,15 +156,15 @@ TEST_F(PluginProtocol, MalformedRequestsAreRefusedWithTheirMessages) {
          plugin::kServerVersionText},
         {"hello with a payload", [](FakeServer& s) { s.send(LinkCommand::Hello, ints({1})); },
          plugin::kUnsupportedFormatText},
-        {"session info without payload",
-         [](FakeServer& s) { s.send(LinkCommand::SessionInfo); },
+        {"session info without payload", [](FakeServer& s) { s.send(LinkCommand::SessionInfo); },
          plugin::kUnsupportedFormatText},
         {"session info of the wrong size",
-         [](FakeServer& s) { s.send(LinkCommand::SessionInfo, ints({1, 2, 3})); },
+         [](FakeServer& s) {
+             s.send(LinkCommand::SessionInfo, ints({1, 2, 3}));
+         },
          plugin::kUnsupportedFormatText},
         {"unknown command", [](FakeServer& s) { s.send(9); }, plugin::kInvalidCommandText},
-        {"decline with a payload",
-         [](FakeServer& s) { s.send(link::kStatusDeclined, ints({1})); },
+        {"decline with a payload", [](FakeServer& s) { s.send(link::kStatusDeclined, ints({1})); },
          plugin::kUnsupportedFormatText},
         {"picture before the session",
          [&](FakeServer& s) { s.send(LinkCommand::AddPicture, add(0, 5, one_row), one_row); },
@@ -236,18 +245,18 @@ TEST_F(PluginProtocol, RemovalsInALaterTransferOfTheSameSession) {
     EXPECT_EQ(cached(), (I{{10, 19}, {30, 39}}));
 
     // Same session: changes only.
-    EXPECT_EQ(talk([&](FakeServer& s) {
-                  s.send(LinkCommand::SessionInfo, s.session_info(2, 1, 1));
-                  EXPECT_EQ(s.status(), link::kStatusAccepted);
-                  s.send(LinkCommand::RemovePicture, ints({30}));
-                  EXPECT_EQ(s.status(), 1);
-                  s.send(LinkCommand::AddPicture, ints({20, 25, static_cast<int32_t>(p.size())}),
-                         p);
-                  EXPECT_EQ(s.status(), 1);
-                  s.send(LinkCommand::Close);
-                  EXPECT_EQ(s.status(), 1);
-              }),
-              0);
+    EXPECT_EQ(
+        talk([&](FakeServer& s) {
+            s.send(LinkCommand::SessionInfo, s.session_info(2, 1, 1));
+            EXPECT_EQ(s.status(), link::kStatusAccepted);
+            s.send(LinkCommand::RemovePicture, ints({30}));
+            EXPECT_EQ(s.status(), 1);
+            s.send(LinkCommand::AddPicture, ints({20, 25, static_cast<int32_t>(p.size())}), p);
+            EXPECT_EQ(s.status(), 1);
+            s.send(LinkCommand::Close);
+            EXPECT_EQ(s.status(), 1);
+        }),
+        0);
     EXPECT_EQ(cached(), (I{{10, 19}, {20, 25}}));
 
     // A removal of a picture the plug-in does not hold.
@@ -271,14 +280,16 @@ TEST_F(PluginProtocol, RemovalsInALaterTransferOfTheSameSession) {
     EXPECT_TRUE(cached().empty());
 
     // Hello starts over: the pictures still due are no longer expected.
-    EXPECT_EQ(talk([&](FakeServer& s) {
-                  s.send(LinkCommand::SessionInfo, s.session_info(5));
-                  EXPECT_EQ(s.status(), link::kStatusSendAll);
-                  s.send(LinkCommand::Hello);
-                  EXPECT_EQ(s.status(), 1);
-                  s.send(LinkCommand::Close);
-                  EXPECT_EQ(s.status(), 1);
-              }, 78),
+    EXPECT_EQ(talk(
+                  [&](FakeServer& s) {
+                      s.send(LinkCommand::SessionInfo, s.session_info(5));
+                      EXPECT_EQ(s.status(), link::kStatusSendAll);
+                      s.send(LinkCommand::Hello);
+                      EXPECT_EQ(s.status(), 1);
+                      s.send(LinkCommand::Close);
+                      EXPECT_EQ(s.status(), 1);
+                  },
+                  78),
               0);
 
     // A server that declines ends the start.
@@ -308,11 +319,11 @@ TEST_F(PluginProtocol, FullFramePicturesAndRowsOutsideTheFrameAreClipped) {
     EXPECT_EQ(talk([&](FakeServer& s) {
                   s.send(LinkCommand::SessionInfo, s.session_info(3));
                   s.status();
-                  s.send(LinkCommand::AddPicture,
-                         ints({0, 0, static_cast<int32_t>(whole.size())}), whole);
+                  s.send(LinkCommand::AddPicture, ints({0, 0, static_cast<int32_t>(whole.size())}),
+                         whole);
                   EXPECT_EQ(s.status(), 1);
-                  s.send(LinkCommand::AddPicture,
-                         ints({1, 1, static_cast<int32_t>(edges.size())}), edges);
+                  s.send(LinkCommand::AddPicture, ints({1, 1, static_cast<int32_t>(edges.size())}),
+                         edges);
                   EXPECT_EQ(s.status(), 1);
                   s.send(LinkCommand::AddPicture, ints({2, 5, 4}), empty);
                   EXPECT_EQ(s.status(), 1);
@@ -339,8 +350,8 @@ TEST_F(PluginProtocol, FullFramePicturesAndRowsOutsideTheFrameAreClipped) {
     }
     const uint32_t c1 = 0xFF0000, c2 = 0x00FF00;
     std::vector<std::tuple<int32_t, int32_t, uint32_t>> expected = {
-        {0, 5, c1}, {1, 5, c2}, {715, 6, c2}, {716, 6, c2}, {717, 6, c2}, {718, 6, c2},
-        {719, 6, c2}, {101, 7, c1}};
+        {0, 5, c1},   {1, 5, c2},   {715, 6, c2}, {716, 6, c2},
+        {717, 6, c2}, {718, 6, c2}, {719, 6, c2}, {101, 7, c1}};
     std::sort(painted.begin(), painted.end(), [](auto& a, auto& b) {
         return std::tie(std::get<1>(a), std::get<0>(a)) < std::tie(std::get<1>(b), std::get<0>(b));
     });

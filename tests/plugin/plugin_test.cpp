@@ -23,9 +23,7 @@ class PluginTest : public LoadedPlugin {
     // One feed with the plug-in starting as soon as the server waits for it.
     bool feed(int32_t frame_us = 40000) {
         std::thread starter;
-        dialog.on_waiting = [&] {
-            starter = std::thread([&] { started = host.start(frame_us); });
-        };
+        dialog.on_waiting = [&] { starter = std::thread([&] { started = host.start(frame_us); }); };
         const bool ok = server.feed(built.timeline, built.script.settings, dialog);
         if (starter.joinable()) {
             starter.join();
@@ -168,8 +166,7 @@ TEST_F(PluginTest, StartChecksTheKnownSessionAgainstTheFrame) {
     plugin_messages.clear();
     host.resize(352, 288);
     EXPECT_EQ(host.start(40000), 1);
-    EXPECT_EQ(plugin_messages.texts(),
-              (std::vector<std::string>{plugin::kResolutionAtStartText}));
+    EXPECT_EQ(plugin_messages.texts(), (std::vector<std::string>{plugin::kResolutionAtStartText}));
     plugin_messages.clear();
     EXPECT_EQ(host.start(40000), 0);
     HostFrame small(352, 288, kVideo);

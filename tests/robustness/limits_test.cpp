@@ -210,8 +210,8 @@ TEST(Limits, ManyGuides) {
     const auto saved = script::serialize_script(script, messages);
     ASSERT_TRUE(saved) << messages.texts().front();
     script::Script back;
-    ASSERT_TRUE(script::read_script_bytes(back, *saved, u"/tmp/g.ssa", script::ReadOptions{},
-                                          messages));
+    ASSERT_TRUE(
+        script::read_script_bytes(back, *saved, u"/tmp/g.ssa", script::ReadOptions{}, messages));
     EXPECT_TRUE(messages.texts().empty()) << messages.texts().front();
     EXPECT_EQ(back.settings.guides.size(), 3000u);
 }
