@@ -1,15 +1,18 @@
 #include "base/file_io.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
 #include "base/messages.h"
+#include "base/staged_files.h"
 
 namespace tessara::base {
 
@@ -156,21 +159,6 @@ bool sync_folder(const std::string& path, int& error) {
     return ok;
 }
 
-bool can_create_beside(const std::string& path, int& error) {
-    std::filesystem::path dir = std::filesystem::path(path).parent_path();
-    std::string probe =
-        (dir.empty() ? std::filesystem::path(".") : dir).string() + "/.tessara-probe-XXXXXX";
-    int fd = ::mkstemp(probe.data());
-    if (fd < 0) {
-        error = errno;
-        return false;
-    }
-    ::close(fd);
-    ::unlink(probe.c_str());
-    error = 0;
-    return true;
-}
-
 bool write_file_atomically(const std::string& path, std::string_view bytes,
                            std::string_view open_failure_format,
                            std::string_view write_failure_format, Messages& messages) {
@@ -191,6 +179,8 @@ bool write_file_atomically(const std::string& path, std::string_view bytes,
                                   write_failure_format, messages);
     }
     fs::path dir = target.parent_path();
+    // What an earlier save or run that was killed left in the folder goes first.
+    remove_leftovers(dir.string(), std::chrono::system_clock::now());
     std::string stem = target.filename().string().substr(0, kMaxTempNameStem);
     std::string temp =
         (dir.empty() ? fs::path(".") : dir).string() + "/." + stem + ".tessara-XXXXXX";
@@ -200,6 +190,9 @@ bool write_file_atomically(const std::string& path, std::string_view bytes,
         report_failure(messages, open_failure_format, path, errno);
         return false;
     }
+    // Held while the file is written: a later run's clean-up removes only temporary files whose
+    // writer is gone.
+    ::flock(fd, LOCK_EX | LOCK_NB);
     // Keep the permissions of the file being replaced; a new file gets the usual 0666 less the
     // umask, as an ordinary create would give it.
     mode_t mode;

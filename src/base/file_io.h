@@ -39,10 +39,6 @@ bool write_file_direct(const std::string& path, std::string_view bytes,
 // set when the system reports that earlier writes failed.
 bool sync_folder(const std::string& path, int& error);
 
-// Whether a new file can be created in the folder of `path` (a probe file is created and
-// removed again); `error` receives the errno value when not.
-bool can_create_beside(const std::string& path, int& error);
-
 // The system calls that put file contents on disk. Tests replace them to make any one of them
 // fail (a full disk, an I/O error, a short write); the program never changes them.
 struct FileIoCalls {

@@ -21,6 +21,8 @@ constexpr const char* kPaletteFileWriteFailure = "Error trying to write the outp
 
 }  // namespace
 
+const char* const kPaletteFileWriteFailureText = kPaletteFileWriteFailure;
+
 ScriptWriter::ScriptWriter() : m_clock(system_local_time) {}
 
 void ScriptWriter::set_times(const FrameTime& start, const FrameTime& end) {

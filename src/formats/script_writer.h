@@ -152,4 +152,7 @@ class ScriptWriter {
 // A fresh writer of the type.
 std::unique_ptr<ScriptWriter> make_script_writer(script::ScriptType type);
 
+// "Error trying to write the output palette file."
+extern const char* const kPaletteFileWriteFailureText;
+
 }  // namespace tessara::formats

@@ -1,6 +1,7 @@
 #include "timeline/generation.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -9,6 +10,7 @@
 #include "base/file_io.h"
 #include "base/messages.h"
 #include "base/progress.h"
+#include "base/staged_files.h"
 #include "base/text.h"
 #include "formats/palette.h"
 #include "formats/script_writer.h"
@@ -44,10 +46,11 @@ std::u16string format_u16(const char* format, int32_t n) {
     return base::to_u16(buf);
 }
 
-// The script being written: its bytes collect in memory and the file replaces its target in
-// one piece when the part is complete.
+// The script being written: its bytes collect in memory and go to the staging folder when the
+// part is complete.
 struct ScriptFile {
-    std::string path;  // UTF-8
+    std::string path;  // UTF-8, the target
+    std::string name;  // the file name within the output folder
     std::string bytes;
     bool open = false;
 };
@@ -102,11 +105,17 @@ class Run {
     // One canvas for the whole run: compose() clears only what the previous subpicture drew.
     std::optional<render::SubpictureCanvas> m_canvas;
     ScriptFile m_file;
+    // Every file of the run is written here first and replaces its target only when the whole
+    // run has succeeded, so a failed or killed run leaves the earlier output as it was.
+    base::StagedFiles m_staged;
+    std::unique_ptr<base::StagedFiles::TargetMessages> m_staged_messages;
+    std::vector<std::string> m_scripts;  // targets of the staged scripts, in order
     bool m_split = false;
     size_t m_segment = 0;  // index into the DVD segment list
     int32_t m_next_part = 1;
     int32_t m_bitmap_count = 0;
     int32_t m_image_type = 0;
+    std::chrono::system_clock::time_point m_started = std::chrono::system_clock::now();
 };
 
 bool Run::honour_palette() {
@@ -158,15 +167,7 @@ void Run::set_initial_state(const Subpicture* colours_from) {
 }
 
 bool Run::open_script(const std::string& path, const Subpicture* colours_from) {
-    // The file is only written once complete, but whether it can be created is known now, before
-    // any bitmap is written for it.
-    int error = 0;
-    if (!base::can_create_beside(path, error)) {
-        m_messages.file_error(path, "", error);
-        m_messages.error(kScriptOpenErrorText);
-        return false;
-    }
-    m_file = ScriptFile{path, {}, true};
+    m_file = ScriptFile{path, path.substr(utf16_to_utf8(m_names.directory).size()), {}, true};
     set_initial_state(colours_from);
     std::optional<script::FrameTime> base_time;
     if (m_split) {
@@ -185,11 +186,12 @@ bool Run::close_script() {
         return true;
     }
     m_file.open = false;
-    if (!base::write_file_atomically(m_file.path, m_file.bytes, kScriptOpenErrorText,
-                                     "Error writing to %s", m_messages)) {
+    if (!base::write_file_direct(m_staged.staged_path(m_file.name), m_file.bytes,
+                                 kScriptOpenErrorText, "Error writing to %s", *m_staged_messages)) {
         return false;
     }
-    m_summary.scripts.push_back(m_file.path);
+    m_staged.add(m_file.name, kScriptOpenErrorText, true);
+    m_scripts.push_back(m_file.path);
     return true;
 }
 
@@ -269,12 +271,13 @@ bool Run::write_subpicture(const Subpicture& sp, size_t drawn_index,
     render::Rect extent;
     const render::ExtentOptions extent_options = render::extent_options(m_settings);
     if (m_options.generate_bitmaps) {
-        const std::string path = utf16_to_utf8(m_names.directory + name);
-        if (!render::write_bitmap(canvas, path, extent_options, colours, m_image_type,
-                                  palette_order, extent, m_messages)) {
+        const std::string file = utf16_to_utf8(name);
+        if (!render::write_bitmap(canvas, m_staged.staged_path(file), extent_options, colours,
+                                  m_image_type, palette_order, extent, *m_staged_messages)) {
             m_messages.error(kBitmapSaveErrorText);
             return false;
         }
+        m_staged.add(file, kBitmapSaveErrorText, false);
         ++m_summary.bitmaps;
     } else {
         // Only the rectangle the bitmap would cover.
@@ -316,6 +319,16 @@ bool Run::run() {
     }
     const std::string first_path =
         m_split ? part_path(m_next_part++) : utf16_to_utf8(m_settings.output_file);
+    // Whether files can be created in the output folder is known before anything is drawn.
+    const std::string prefix = utf16_to_utf8(m_names.directory);
+    base::remove_leftovers(prefix, m_started);
+    int error = 0;
+    if (!m_staged.open(prefix, error)) {
+        m_messages.file_error(first_path, "", error);
+        m_messages.error(kScriptOpenErrorText);
+        return false;
+    }
+    m_staged_messages = std::make_unique<base::StagedFiles::TargetMessages>(m_staged, m_messages);
     if (!open_script(first_path, first)) {
         return false;
     }
@@ -364,31 +377,28 @@ bool Run::run() {
         }
     }
 
-    if (ok && m_options.generate_bitmaps && m_summary.bitmaps > 0) {
-        // The bitmaps are written without a sync each; one sync of their folder makes them
-        // durable and reports a failure the writes themselves could not see.
-        int error = 0;
-        if (!base::sync_folder(utf16_to_utf8(m_names.directory + u"x"), error)) {
-            m_messages.file_error(utf16_to_utf8(m_names.directory), kBitmapSaveErrorText, error);
-            ok = false;
-        }
-    }
-    if (!part_failed) {
-        if (ok) {
-            ok = m_writer->write_footer(m_file.bytes, m_settings, m_messages);
-        }
-        // A failed run still leaves the script written so far, as the bitmaps before it stay.
-        ok = close_script() && ok;
+    std::string palette_file;
+    if (ok && !part_failed) {
+        ok = m_writer->write_footer(m_file.bytes, m_settings, m_messages) && close_script();
         if (ok && m_options.generate_bitmaps) {
             const std::u16string spf = m_writer->palette_file_name(m_settings.output_file);
             if (!spf.empty()) {
-                const std::string path = utf16_to_utf8(m_names.directory + m_names.title + u".spf");
-                ok = m_writer->write_palette_file(path, m_palette, m_messages);
+                const std::string name = utf16_to_utf8(m_names.title + u".spf");
+                ok = m_writer->write_palette_file(m_staged.staged_path(name), m_palette,
+                                                  *m_staged_messages);
                 if (ok) {
-                    m_summary.palette_file = path;
+                    m_staged.add(name, formats::kPaletteFileWriteFailureText, false);
+                    palette_file = m_staged.target_path(name);
                 }
             }
         }
+    }
+    // Only a complete run replaces anything: the bitmaps, the palette file, then the scripts.
+    if (ok && m_staged.commit(m_messages)) {
+        m_summary.scripts = m_scripts;
+        m_summary.palette_file = palette_file;
+    } else {
+        ok = false;
     }
     if (skipped > 0) {
         char text[256];

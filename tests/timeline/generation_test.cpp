@@ -180,7 +180,10 @@ TEST(Generation, FailuresAreReportedAndStopTheRun) {
     fs::create_directory(dir.file("c_0001.bmp"));
     auto bitmap = generate(small_script("ImgType=bmp8;Expected=7"), dir.file("c.son"), true);
     EXPECT_FALSE(bitmap->ok);
-    EXPECT_EQ(bitmap->messages.texts().back(), kBitmapSaveErrorText);
+    EXPECT_EQ(bitmap->messages.texts(),
+              (std::vector<std::string>{kBitmapSaveErrorText, base::system_error_text(EISDIR)}));
+    EXPECT_FALSE(fs::exists(dir.file("c.son")));
+    EXPECT_TRUE(fs::is_directory(dir.file("c_0001.bmp")));
     // Philips IMG refuses other rates than 25 and 29.97.
     std::string img = small_script("ScrType=IMG;Expected=7");
     img.replace(img.find("FPSout=25"), 9, "FPSout=24");
