@@ -22,11 +22,14 @@ constexpr const char* kFeedingFormat = "Feeding %d total subtitles (%d new, %d d
 constexpr const char* kFeedingAdvice =
     "\nPlease start VirtualDub preview with the Tessara plugin configured to start the data "
     "upload, or click cancel to return to the edit/preview mode.";
-constexpr const char* kBusyText =
-    "Cannot create named pipe.\nApparently an instance of the plugin is\nhung and didn't close "
-    "the communications pipe.\nTry closing and restarting VirtualDub. If that\ndoesn't help, try "
-    "rebooting the machine.";
 constexpr const char* kCreateFailedText = "Cannot create named pipe";
+constexpr const char* kInTheWayText =
+    "Cannot create named pipe: something else is at this path (left untouched)";
+constexpr const char* kListeningText =
+    "Cannot create named pipe: another program listens on this socket (left untouched)";
+constexpr const char* kUnsafeFolderText =
+    "Cannot create named pipe: the folder must belong to this user and give no permissions to "
+    "anyone else";
 constexpr const char* kConnectFailedText = "Cannot write to the pipe";
 constexpr const char* kWriteFailedText =
     "Cannot write to the pipe.\n\nThis is probably because the plugin\nhas aborted the "
@@ -208,15 +211,38 @@ bool PreviewLinkServer::transfer(const timeline::Timeline& timeline,
                                  script::ConversionSettings& settings, FeedDialog& dialog) {
     Listener listener;
     int error = 0;
-    switch (listener.open(error)) {
+    const SocketPlace place = socket_place();
+    m_socket_path = place.path;
+    const auto opened = listener.open(place, error);
+    const std::string& about = listener.failed_path();
+    switch (opened) {
         case Listener::OpenResult::Ok:
             break;
         case Listener::OpenResult::Busy:
-            m_messages.error(kBusyText);
+            m_messages.error("Another tessara feed may be running (" + about + " is in use).");
+            return false;
+        case Listener::OpenResult::InTheWay:
+            m_messages.file_error(about, kInTheWayText, std::nullopt);
+            return false;
+        case Listener::OpenResult::Listening:
+            m_messages.file_error(about, kListeningText, std::nullopt);
+            return false;
+        case Listener::OpenResult::UnsafeFolder:
+            m_messages.file_error(about, kUnsafeFolderText, std::nullopt);
             return false;
         case Listener::OpenResult::Failed:
-            m_messages.error_with_system(kCreateFailedText, error);
+            m_messages.file_error(about, kCreateFailedText, error);
             return false;
+    }
+    if (place.own_folder && place.path != m_told_path) {
+        // Not where the user's session keeps such things: say where the plug-in is awaited.
+        m_told_path = place.path;
+        m_messages.inform(place.refused_runtime_dir.empty()
+                              ? "Listening for the plug-in on " + place.path + "."
+                              : "$XDG_RUNTIME_DIR (" + place.refused_runtime_dir +
+                                    ") is not a private folder of this user's; listening for "
+                                    "the plug-in on " +
+                                    place.path + " instead.");
     }
 
     dialog.set_status(kWaitingText);
@@ -254,7 +280,7 @@ bool PreviewLinkServer::transfer(const timeline::Timeline& timeline,
         case IoStatus::Stopped:
             return false;
         default:
-            m_messages.error_with_system(kConnectFailedText, error);
+            m_messages.file_error(m_socket_path, kConnectFailedText, error);
             return false;
     }
     // The listener keeps its lock until the transfer ends: other plug-ins find the channel busy.
@@ -369,7 +395,7 @@ std::optional<int32_t> PreviewLinkServer::request(LinkCommand command,
 
     auto write_failed = [&](IoStatus s) {
         if (s != IoStatus::Stopped) {
-            m_messages.error(kWriteFailedText);
+            m_messages.file_error(m_socket_path, kWriteFailedText, std::nullopt);
         }
         return std::nullopt;
     };
@@ -402,7 +428,7 @@ std::optional<int32_t> PreviewLinkServer::request(LinkCommand command,
     s = m_channel.read_exact(reply_bytes, m_slice, error);
     if (s != IoStatus::Done) {
         if (s != IoStatus::Stopped) {
-            m_messages.error(kReadFailedText);
+            m_messages.file_error(m_socket_path, kReadFailedText, std::nullopt);
         }
         return std::nullopt;
     }

@@ -122,6 +122,8 @@ class PreviewLinkServer {
     void new_session_id();
 
     base::Messages& m_messages;
+    std::string m_socket_path;
+    std::string m_told_path;  // the socket's place outside $XDG_RUNTIME_DIR, once said
     FeedDialog* m_dialog = nullptr;
     Channel m_channel;
     SliceCallback m_slice;

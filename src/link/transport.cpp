@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -148,93 +149,194 @@ bool Channel::has_input() const {
     return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
 }
 
-std::string socket_path() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && runtime[0] != '\0') {
-        std::string path = runtime;
-        if (path.back() != '/') {
-            path += '/';
-        }
-        return path + "Tessara-plugin";
-    }
-    return "/tmp/Tessara-plugin-" + std::to_string(::getuid());
+namespace {
+
+constexpr const char* kSocketName = "Tessara-plugin";
+
+// A folder of this user's that gives nobody else any permission, seen without following a link.
+bool is_private_folder(const std::string& folder) {
+    struct stat st {};
+    return ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+           (st.st_mode & 077) == 0;
 }
 
-Listener::OpenResult Listener::open(int& error) {
+// A socket file nobody listens on any more.
+bool is_stale_socket(const sockaddr_un& address) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        return false;
+    }
+    const bool refused =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+        errno == ECONNREFUSED;
+    ::close(fd);
+    return refused;
+}
+
+// A name beside `path` for the socket to be made under, one of this process's own. Nothing is
+// ever removed to make room for it: bind refuses a name that is taken, and the next is tried.
+std::string temporary_name(const std::string& path, int attempt) {
+    return path + '.' + std::to_string(::getpid()) + '.' + std::to_string(attempt);
+}
+
+// Moves the file to `to` unless something is there already: false with errno (EEXIST when the
+// name is taken), the file left where it was.
+bool move_without_replacing(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+        return false;
+    }
+    // A file system without that kind of rename: a second name, then the first one goes.
+    if (::link(from.c_str(), to.c_str()) != 0) {
+        return false;
+    }
+    ::unlink(from.c_str());
+    return true;
+}
+
+}  // namespace
+
+SocketPlace socket_place(const char* runtime_dir, const std::string& temporary_root) {
+    SocketPlace place;
+    if (runtime_dir != nullptr && runtime_dir[0] != '\0') {
+        std::string folder = runtime_dir;
+        while (folder.size() > 1 && folder.back() == '/') {
+            folder.pop_back();
+        }
+        if (folder.front() == '/' && is_private_folder(folder)) {
+            place.folder = folder;
+            place.path = (folder == "/" ? "" : folder) + "/" + kSocketName;
+            return place;
+        }
+        place.refused_runtime_dir = runtime_dir;
+    }
+    place.folder = temporary_root + "/Tessara-" + std::to_string(::getuid());
+    place.path = place.folder + "/" + kSocketName;
+    place.own_folder = true;
+    return place;
+}
+
+SocketPlace socket_place() {
+    return socket_place(std::getenv("XDG_RUNTIME_DIR"), "/tmp");
+}
+
+std::string socket_path() {
+    return socket_place().path;
+}
+
+Listener::OpenResult Listener::fail(OpenResult result, const std::string& path) {
+    close();
+    m_failed_path = path;
+    return result;
+}
+
+Listener::OpenResult Listener::open(const SocketPlace& place, int& error) {
     close();
     error = 0;
-    const std::string path = socket_path();
+    m_failed_path.clear();
+    const std::string& path = place.path;
+    auto failed = [&](int e, const std::string& about) {
+        error = e;
+        return fail(OpenResult::Failed, about);
+    };
+    if (place.own_folder) {
+        // Made private; one that was there already must be private too, or it is not used.
+        if (::mkdir(place.folder.c_str(), 0700) != 0 && errno != EEXIST) {
+            return failed(errno, place.folder);
+        }
+        if (!is_private_folder(place.folder)) {
+            return fail(OpenResult::UnsafeFolder, place.folder);
+        }
+    }
     sockaddr_un address{};
     if (!make_address(path, address)) {
-        error = ENAMETOOLONG;
-        return OpenResult::Failed;
+        return failed(ENAMETOOLONG, path);
     }
     // The lock is held for as long as this server owns the socket; the system drops it when the
     // process dies, so a socket file without a locked lock file is stale.
     const std::string lock_path = path + ".lock";
     m_lock_fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (m_lock_fd < 0) {
-        error = errno;
-        return OpenResult::Failed;
+        if (errno == ELOOP) {
+            return fail(OpenResult::InTheWay, lock_path);  // a symbolic link
+        }
+        return failed(errno, lock_path);
     }
-    // In a shared folder someone else could have made the lock file first; it must be ours.
     struct stat lock_stat {};
-    if (::fstat(m_lock_fd, &lock_stat) != 0 || lock_stat.st_uid != ::getuid()) {
-        error = EACCES;
-        close();
-        return OpenResult::Failed;
+    if (::fstat(m_lock_fd, &lock_stat) != 0) {
+        return failed(errno, lock_path);
+    }
+    if (!S_ISREG(lock_stat.st_mode)) {
+        return fail(OpenResult::InTheWay, lock_path);
+    }
+    if (lock_stat.st_uid != ::getuid()) {
+        return failed(EACCES, lock_path);
     }
     if (::flock(m_lock_fd, LOCK_EX | LOCK_NB) != 0) {
-        const int e = errno;
-        ::close(m_lock_fd);
-        m_lock_fd = -1;
-        if (e == EWOULDBLOCK) {
-            return OpenResult::Busy;
+        if (errno == EWOULDBLOCK) {
+            return fail(OpenResult::Busy, path);
         }
-        error = e;
-        return OpenResult::Failed;
+        return failed(errno, lock_path);
     }
-    // The socket is made under a temporary name and renamed into place once it listens, so a
-    // client never finds a socket file that refuses connections.
-    const std::string temporary = path + ".new";
-    sockaddr_un temporary_address{};
-    if (!make_address(temporary, temporary_address)) {
-        error = ENAMETOOLONG;
-        close();
-        return OpenResult::Failed;
-    }
-    for (const std::string& old : {path, temporary}) {
-        if (::unlink(old.c_str()) != 0 && errno != ENOENT) {
-            error = errno;
-            close();
-            return OpenResult::Failed;
+    // With the lock held, a socket at the path that refuses connections was left by a server
+    // that died. Whatever else is there is someone's and stays.
+    struct stat existing {};
+    if (::lstat(path.c_str(), &existing) == 0) {
+        if (!S_ISSOCK(existing.st_mode)) {
+            return fail(OpenResult::InTheWay, path);
         }
+        if (!is_stale_socket(address)) {
+            return fail(OpenResult::Listening, path);
+        }
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+            return failed(errno, path);
+        }
+    } else if (errno != ENOENT) {
+        return failed(errno, path);
     }
     m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (m_fd < 0) {
-        error = errno;
-        close();
-        return OpenResult::Failed;
+        return failed(errno, path);
     }
-    // Only the owner may connect: the socket is created without group or other permissions.
-    const mode_t old_mask = ::umask(0077);
-    const int bound = ::bind(m_fd, reinterpret_cast<const sockaddr*>(&temporary_address),
-                             sizeof temporary_address);
-    const int bind_error = errno;
-    ::umask(old_mask);
+    // The socket is made under a temporary name and moved into place once it listens, so a
+    // client never finds a socket file that refuses connections.
+    std::string temporary;
+    int bound = -1;
+    int bind_error = 0;
+    for (int attempt = 0; attempt < 16 && bound != 0; ++attempt) {
+        temporary = temporary_name(path, attempt);
+        sockaddr_un temporary_address{};
+        if (!make_address(temporary, temporary_address)) {
+            return failed(ENAMETOOLONG, path);
+        }
+        // Only the owner may connect: the socket is created without group or other permissions.
+        const mode_t old_mask = ::umask(0077);
+        bound = ::bind(m_fd, reinterpret_cast<const sockaddr*>(&temporary_address),
+                       sizeof temporary_address);
+        bind_error = errno;
+        ::umask(old_mask);
+        if (bound != 0 && bind_error != EADDRINUSE) {
+            break;
+        }
+    }
     if (bound != 0) {
-        error = bind_error;
-        close();
-        return OpenResult::Failed;
+        return failed(bind_error, path);
     }
-    if (::chmod(temporary.c_str(), 0600) != 0 || ::listen(m_fd, 1) != 0 ||
-        ::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = errno;
+    struct stat made {};
+    if (::lstat(temporary.c_str(), &made) != 0 || ::chmod(temporary.c_str(), 0600) != 0 ||
+        ::listen(m_fd, 1) != 0 || !move_without_replacing(temporary, path)) {
+        const int e = errno;
         ::unlink(temporary.c_str());
-        close();
-        return OpenResult::Failed;
+        if (e == EEXIST) {
+            return fail(OpenResult::InTheWay, path);  // something came while the socket was made
+        }
+        return failed(e, path);
     }
     m_path = path;
+    m_device = made.st_dev;
+    m_inode = made.st_ino;
     return OpenResult::Ok;
 }
 
@@ -255,7 +357,7 @@ IoStatus Listener::accept(Channel& out, const SliceCallback& slice, int& error) 
             // One client at a time: later clients find no server.
             ::close(m_fd);
             m_fd = -1;
-            ::unlink(m_path.c_str());
+            remove_socket_file();
             return IoStatus::Done;
         }
         if (errno == ECONNABORTED) {
@@ -272,20 +374,29 @@ void Listener::close() {
         ::close(m_fd);
         m_fd = -1;
     }
-    if (!m_path.empty()) {
-        ::unlink(m_path.c_str());
-        m_path.clear();
-    }
+    remove_socket_file();
     if (m_lock_fd >= 0) {
         ::close(m_lock_fd);  // releases the lock
         m_lock_fd = -1;
     }
 }
 
+void Listener::remove_socket_file() {
+    if (m_path.empty()) {
+        return;
+    }
+    struct stat st {};
+    if (::lstat(m_path.c_str(), &st) == 0 && st.st_dev == m_device && st.st_ino == m_inode) {
+        ::unlink(m_path.c_str());
+    }
+    m_path.clear();
+}
+
 ConnectResult connect_to_server(Channel& out, int& error) {
     error = 0;
+    const std::string path = socket_path();
     sockaddr_un address{};
-    if (!make_address(socket_path(), address)) {
+    if (!make_address(path, address)) {
         error = ENAMETOOLONG;
         return ConnectResult::Failed;
     }
@@ -303,7 +414,7 @@ ConnectResult connect_to_server(Channel& out, int& error) {
         }
         // No socket to connect to. When a server still holds the lock it is busy with another
         // client: the channel exists but is taken, which is not the same as no server at all.
-        const std::string lock_path = socket_path() + ".lock";
+        const std::string lock_path = path + ".lock";
         const int lock_fd = ::open(lock_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
         if (lock_fd >= 0) {
             const bool held = ::flock(lock_fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;

@@ -129,6 +129,17 @@ TEST_F(FeedCommand, WatchFeedsAgainWithOnlyTheChangesWhenTheScriptIsSaved) {
     EXPECT_TRUE(plugin_messages.messages().empty());
 }
 
+TEST_F(FeedCommand, NamesTheSocketPathItCannotUseAndLeavesWhatIsThere) {
+    const std::string path = link::socket_path();
+    test::write_file(path, "keep");
+    FeedProcess blocked(dir, {script.string(), "--quiet"});
+    EXPECT_EQ(blocked.wait(), 1);
+    EXPECT_NE(blocked.err().find("error: " + path + ": Cannot create named pipe: "),
+              std::string::npos)
+        << blocked.err();
+    EXPECT_EQ(test::read_file(path), "keep");
+}
+
 TEST_F(FeedCommand, RefusesBadArguments) {
     EXPECT_EQ(FeedProcess(dir, {}).wait(), 2);
     FeedProcess bad(dir, {script.string(), "--offset", "00:00:10.00"});

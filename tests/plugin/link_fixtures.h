@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -27,10 +28,12 @@
 // dialog and a client that records the wire.
 namespace tessara::link_test {
 
-// Points the channel at a fresh folder for the test's lifetime.
+// Points the channel at a fresh folder for the test's lifetime (private, or it would not be
+// used).
 class SocketFolder {
   public:
     SocketFolder() {
+        std::filesystem::permissions(m_dir.path(), std::filesystem::perms::owner_all);
         const char* old = std::getenv("XDG_RUNTIME_DIR");
         if (old != nullptr) {
             m_old = old;
