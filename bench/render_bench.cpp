@@ -5,9 +5,9 @@
 
 #include "base/messages.h"
 #include "bench_script.h"
-#include "render/bitmap_writer.h"
+#include "imaging/bitmap_writer.h"
+#include "imaging/image_types.h"
 #include "render/font_cache.h"
-#include "render/image_types.h"
 #include "render/subpicture_canvas.h"
 #include "render/text_layout.h"
 #include "script/script.h"
@@ -78,23 +78,23 @@ void BM_WriteBitmaps(benchmark::State& state) {
     }
     const auto dir = std::filesystem::temp_directory_path() / "tessara-bench-bitmaps";
     std::filesystem::create_directories(dir);
-    const render::ClassColours colours = {0x0000FF, 0x000000, 0xFFFFFF, 0x7F7F7F};
+    const imaging::ClassColours colours = {0x0000FF, 0x000000, 0xFFFFFF, 0x7F7F7F};
     render::ExtentOptions options;
     for (auto _ : state) {
         for (int i = 0; i < 1000; ++i) {
             const std::string path = (dir / ("b" + std::to_string(i) + "." +
-                                             std::string(render::image_type_extension(type))))
+                                             std::string(imaging::image_type_extension(type))))
                                          .string();
             render::Rect extent;
-            if (!render::write_bitmap(canvas, path, options, colours, type,
-                                      render::kDefaultPaletteOrder, extent, messages)) {
+            if (!imaging::write_bitmap(canvas, path, options, colours, type,
+                                       imaging::kDefaultPaletteOrder, extent, messages)) {
                 state.SkipWithError("a bitmap could not be written");
                 break;
             }
         }
     }
     std::filesystem::remove_all(dir);
-    state.SetLabel(std::string(render::image_type_key(type)));
+    state.SetLabel(std::string(imaging::image_type_key(type)));
 }
 BENCHMARK(BM_WriteBitmaps)->DenseRange(0, 9)->Unit(benchmark::kMillisecond)->Iterations(1);
 

@@ -14,18 +14,18 @@
 #include "base/messages.h"
 #include "fuzz_support.h"
 #include "image_decoders.h"
-#include "render/bitmap_writer.h"
-#include "render/image_types.h"
-#include "render/packbits.h"
+#include "imaging/bitmap_writer.h"
+#include "imaging/image_types.h"
+#include "imaging/packbits.h"
+#include "imaging/yc_writer.h"
 #include "render/subpicture_canvas.h"
-#include "render/yc_writer.h"
 
 namespace {
 
 using namespace tessara;
-using render::ClassColours;
+using imaging::ClassColours;
+using imaging::PaletteOrder;
 using render::ClassMap;
-using render::PaletteOrder;
 using render::Rect;
 
 // The class a pixel of the extent shows: background outside the canvas, and for any value
@@ -43,7 +43,7 @@ void report(bool same, const char* what) {
     }
 }
 
-void check_palette_image(const fuzz::DecodedImage& d, const render::PaletteImage& image,
+void check_palette_image(const fuzz::DecodedImage& d, const imaging::PaletteImage& image,
                          const char* what) {
     report(d.indices == image.indices.data(), what);
     FUZZ_CHECK(d.width == image.indices.width() && d.height == image.indices.height());
@@ -71,8 +71,8 @@ void check_rgb(const fuzz::DecodedImage& d, const render::Bitmap<uint32_t>& imag
 
 void check_yc(const ClassMap& classes, const Rect& extent, const ClassColours& colours,
               bool compressed) {
-    const auto bytes = render::encode_yc(classes, extent, colours, compressed);
-    if (extent.width() > render::kYcMaxWidth) {
+    const auto bytes = imaging::encode_yc(classes, extent, colours, compressed);
+    if (extent.width() > imaging::kYcMaxWidth) {
         FUZZ_CHECK(!bytes);
         return;
     }
@@ -88,30 +88,30 @@ void check_yc(const ClassMap& classes, const Rect& extent, const ClassColours& c
             auto key = [](uint8_t k) { return k == render::kBackground ? 0 : 255; };
             FUZZ_CHECK(d->key[i] == (key(a) | (key(b) << 8)));
             FUZZ_CHECK(d->luma[i] ==
-                       (render::yc_luma(colours[a]) | (render::yc_luma(colours[b]) << 8)));
-            FUZZ_CHECK(d->chroma[i] == render::yc_chroma(colours[a], colours[b]));
+                       (imaging::yc_luma(colours[a]) | (imaging::yc_luma(colours[b]) << 8)));
+            FUZZ_CHECK(d->chroma[i] == imaging::yc_chroma(colours[a], colours[b]));
         }
     }
 }
 
 // What the encoder of a type makes of the extent, as write_bitmap would call it.
-std::optional<std::string> encode(const render::ImageType& type, const ClassMap& classes,
+std::optional<std::string> encode(const imaging::ImageType& type, const ClassMap& classes,
                                   const Rect& extent, const ClassColours& colours,
                                   const PaletteOrder& order) {
     switch (type.encoding) {
-        case render::ImageEncoding::Bmp:
-            return type.palette
-                       ? render::encode_bmp_indexed(
-                             render::build_palette_image(classes, extent, colours, order),
-                             type.bits_per_pixel, type.compressed)
-                       : render::encode_bmp_rgb(render::build_rgb_image(classes, extent, colours));
-        case render::ImageEncoding::Tiff:
-            return render::encode_tiff(render::build_rgb_image(classes, extent, colours));
-        case render::ImageEncoding::Tga:
-            return render::encode_tga(render::build_palette_image(classes, extent, colours, order),
-                                      type.compressed);
-        case render::ImageEncoding::Yc:
-            return render::encode_yc(classes, extent, colours, type.compressed);
+        case imaging::ImageEncoding::Bmp:
+            return type.palette ? imaging::encode_bmp_indexed(
+                                      imaging::build_palette_image(classes, extent, colours, order),
+                                      type.bits_per_pixel, type.compressed)
+                                : imaging::encode_bmp_rgb(
+                                      imaging::build_rgb_image(classes, extent, colours));
+        case imaging::ImageEncoding::Tiff:
+            return imaging::encode_tiff(imaging::build_rgb_image(classes, extent, colours));
+        case imaging::ImageEncoding::Tga:
+            return imaging::encode_tga(
+                imaging::build_palette_image(classes, extent, colours, order), type.compressed);
+        case imaging::ImageEncoding::Yc:
+            return imaging::encode_yc(classes, extent, colours, type.compressed);
     }
     return std::nullopt;
 }
@@ -168,18 +168,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(extent.width() > 0 && extent.height() > 0);
     const ClassMap& classes = canvas.classes();
 
-    const render::PaletteImage palette_image =
-        render::build_palette_image(classes, extent, colours, order);
+    const imaging::PaletteImage palette_image =
+        imaging::build_palette_image(classes, extent, colours, order);
     for (int32_t y = 0; y < extent.height(); ++y) {
         for (int32_t x = 0; x < extent.width(); ++x) {
             FUZZ_CHECK(palette_image.indices.at(x, y) == order[class_at(classes, extent, x, y)]);
         }
     }
-    const render::Bitmap<uint32_t> rgb = render::build_rgb_image(classes, extent, colours);
+    const render::Bitmap<uint32_t> rgb = imaging::build_rgb_image(classes, extent, colours);
 
     for (int bits : {4, 8}) {
         for (bool rle : {false, true}) {
-            const auto bytes = render::encode_bmp_indexed(palette_image, bits, rle);
+            const auto bytes = imaging::encode_bmp_indexed(palette_image, bits, rle);
             FUZZ_CHECK(bytes.has_value());
             const auto d = fuzz::decode_bmp(*bytes);
             FUZZ_CHECK(d.has_value());
@@ -187,21 +187,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     {
-        const auto bytes = render::encode_bmp_rgb(rgb);
+        const auto bytes = imaging::encode_bmp_rgb(rgb);
         FUZZ_CHECK(bytes.has_value());
         const auto d = fuzz::decode_bmp(*bytes);
         FUZZ_CHECK(d.has_value());
         check_rgb(*d, rgb, "BMP (24-bit)");
     }
     for (bool rle : {false, true}) {
-        const auto bytes = render::encode_tga(palette_image, rle);
+        const auto bytes = imaging::encode_tga(palette_image, rle);
         FUZZ_CHECK(bytes.has_value());
         const auto d = fuzz::decode_tga(*bytes);
         FUZZ_CHECK(d.has_value());
         check_palette_image(*d, palette_image, "TGA");
     }
     if ((flags & 16) != 0) {  // libtiff is slow next to the others: every other input
-        const auto bytes = render::encode_tiff(rgb);
+        const auto bytes = imaging::encode_tiff(rgb);
         FUZZ_CHECK(bytes.has_value());
         std::string software;
         const auto d = fuzz::decode_tiff(*bytes, &software);
@@ -209,7 +209,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(software == "Tessara");
         check_rgb(*d, rgb, "TIFF");
     }
-    const Rect yc = render::yc_extent(extent);
+    const Rect yc = imaging::yc_extent(extent);
     for (bool compressed : {false, true}) {
         check_yc(classes, yc, colours, compressed);
     }
@@ -222,18 +222,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             row += static_cast<char>(static_cast<uint8_t>(c) % 4 * 0x55);
         }
         std::string codes = "x";  // packing appends
-        render::packbits_row(reinterpret_cast<const uint8_t*>(row.data()), row.size(), codes);
+        imaging::packbits_row(reinterpret_cast<const uint8_t*>(row.data()), row.size(), codes);
         const auto back = fuzz::unpack_packbits(std::string_view(codes).substr(1));
         FUZZ_CHECK(codes.front() == 'x' && back && *back == row);
     }
 
     // One type through the file: the extent it reports and the bytes on disk.
-    const render::ImageType& type = *render::find_image_type(type_id);
+    const imaging::ImageType& type = *imaging::find_image_type(type_id);
     base::SilentMessages messages;
     Rect written_extent;
-    const bool ok = render::write_bitmap(canvas, scratch_file(), options, colours, type_id, order,
-                                         written_extent, messages);
-    const Rect expected_extent = type.encoding == render::ImageEncoding::Yc ? yc : extent;
+    const bool ok = imaging::write_bitmap(canvas, scratch_file(), options, colours, type_id, order,
+                                          written_extent, messages);
+    const Rect expected_extent = type.encoding == imaging::ImageEncoding::Yc ? yc : extent;
     FUZZ_CHECK(written_extent == expected_extent);
     int error = 0;
     const auto on_disk = base::read_whole_file(scratch_file(), error);
@@ -241,9 +241,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(on_disk.has_value());
         // The file shows the canvas...
         switch (type.encoding) {
-            case render::ImageEncoding::Bmp:
-            case render::ImageEncoding::Tga: {
-                const auto d = type.encoding == render::ImageEncoding::Bmp
+            case imaging::ImageEncoding::Bmp:
+            case imaging::ImageEncoding::Tga: {
+                const auto d = type.encoding == imaging::ImageEncoding::Bmp
                                    ? fuzz::decode_bmp(*on_disk)
                                    : fuzz::decode_tga(*on_disk);
                 FUZZ_CHECK(d.has_value());
@@ -254,13 +254,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 }
                 break;
             }
-            case render::ImageEncoding::Tiff: {
+            case imaging::ImageEncoding::Tiff: {
                 const auto d = fuzz::decode_tiff(*on_disk);
                 FUZZ_CHECK(d.has_value());
                 check_rgb(*d, rgb, "the written file");
                 break;
             }
-            case render::ImageEncoding::Yc:
+            case imaging::ImageEncoding::Yc:
                 break;  // compared byte for byte below with the encoding checked above
         }
         // ... and holds exactly the bytes of the encoder.

@@ -13,9 +13,9 @@
 #include "base/messages.h"
 #include "base/text.h"
 #include "fuzz_support.h"
+#include "output/generation.h"
 #include "script/script.h"
 #include "script/ssa_reader.h"
-#include "timeline/generation.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     script.settings.output_file = base::utf8_to_utf16((folder / "film.out").string());
     script.settings.honor_file.clear();
 
-    timeline::GenerationOptions options;
+    output::GenerationOptions options;
     options.generate_bitmaps = false;
     options.clock = [] {
         std::tm t{};
@@ -56,8 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         t.tm_mday = 1;
         return t;
     };
-    timeline::GenerationSummary summary;
-    if (timeline::run_generation(script, options, messages, summary)) {
+    output::GenerationSummary summary;
+    if (output::run_generation(script, options, messages, summary)) {
         FUZZ_CHECK(summary.bitmaps == 0);
         FUZZ_CHECK(summary.subpictures >= 0 && summary.skipped >= 0);
         for (const std::string& written : summary.scripts) {

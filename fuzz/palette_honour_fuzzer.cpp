@@ -6,17 +6,17 @@
 #include <string_view>
 
 #include "base/messages.h"
-#include "formats/palette.h"
 #include "formats/palette_honour.h"
 #include "formats/script_writer.h"
 #include "fuzz_support.h"
 #include "script/settings.h"
+#include "timeline/palette.h"
 
 namespace {
 
 using namespace tessara;
 
-bool same_palette(const formats::Palette& a, const formats::Palette& b) {
+bool same_palette(const timeline::Palette& a, const timeline::Palette& b) {
     if (a.size() != b.size()) {
         return false;
     }
@@ -37,14 +37,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     base::SilentMessages messages;
 
     // The reader alone, against palettes of any size (none at all included).
-    formats::Palette any(static_cast<int32_t>(selector) - 8);
+    timeline::Palette any(static_cast<int32_t>(selector) - 8);
     formats::honour_palette_comments(text, any, messages);
     FUZZ_CHECK(any.used_count() <= any.size());
 
     const auto type = static_cast<script::ScriptType>(selector % script::kScriptTypeCount);
     auto writer = formats::make_script_writer(type);
     FUZZ_CHECK(writer != nullptr);
-    formats::Palette palette(writer->palette_size());
+    timeline::Palette palette(writer->palette_size());
     if (!writer->honor_palette(text, palette, messages) ||
         (type != script::ScriptType::SON && type != script::ScriptType::SST)) {
         return 0;
@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string header;
     script::ConversionSettings settings;
     FUZZ_CHECK(writer->write_header(header, settings, u"", palette, std::nullopt, messages));
-    formats::Palette back(writer->palette_size());
+    timeline::Palette back(writer->palette_size());
     FUZZ_CHECK(formats::make_script_writer(type)->honor_palette(header, back, messages));
     FUZZ_CHECK(same_palette(palette, back));
     return 0;

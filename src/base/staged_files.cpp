@@ -176,8 +176,7 @@ bool StagedFiles::commit(Messages& messages) {
     int error = 0;
     if (!sync_folder(staged_path("x"), error)) {
         const Entry* first = m_entries.empty() ? nullptr : &m_entries.front();
-        messages.file_error(first ? first->target : m_dir, first ? first->failure_text : "",
-                            error);
+        messages.file_error(first ? first->target : m_dir, first ? first->failure_text : "", error);
         return false;
     }
     // The files that name the others leave first and come back last.

@@ -6,7 +6,7 @@
 #include "cli/cli_messages.h"
 #include "cli/cli_progress.h"
 #include "cli/commands.h"
-#include "formats/exports/text_exports.h"
+#include "formats/text_exports.h"
 #include "script/script.h"
 #include "timeline/segment_check.h"
 
@@ -16,16 +16,16 @@ namespace {
 
 struct ExportChoice {
     const char* name;
-    exports::TextExportKind kind;
+    formats::TextExportKind kind;
     bool film;
 };
 
 constexpr ExportChoice kExports[] = {
-    {"srt", exports::TextExportKind::Srt, false},
-    {"captions", exports::TextExportKind::CaptionsInc, false},
-    {"dialogue", exports::TextExportKind::Dialogue, false},
-    {"film", exports::TextExportKind::Dialogue, true},
-    {"chi", exports::TextExportKind::Chi, false},
+    {"srt", formats::TextExportKind::Srt, false},
+    {"captions", formats::TextExportKind::CaptionsInc, false},
+    {"dialogue", formats::TextExportKind::Dialogue, false},
+    {"film", formats::TextExportKind::Dialogue, true},
+    {"chi", formats::TextExportKind::Chi, false},
 };
 
 // Report texts meant for a dialog box, with CR LF, as terminal lines.
@@ -85,9 +85,9 @@ int run_export(const std::vector<std::string>& args, const GlobalOptions& option
     if (!output) {
         throw UsageError{"export needs -o OUT"};
     }
-    exports::TextExportOptions export_options;
+    formats::TextExportOptions export_options;
     if (choice->film) {
-        export_options.film_offset = exports::default_film_offset();
+        export_options.film_offset = formats::default_film_offset();
         if (film_offset) {
             auto t = script::parse_script_time(base::utf8_to_utf16(*film_offset), true, true);
             if (!t || !t->time.smpte) {
@@ -107,9 +107,9 @@ int run_export(const std::vector<std::string>& args, const GlobalOptions& option
     }
     CliProgress progress(options.quiet);
     export_options.progress = &progress;
-    exports::TextExport result;
-    if (exports::export_text(script, choice->kind, *output, export_options, messages, &result) !=
-        exports::ExportStatus::Done) {
+    formats::TextExport result;
+    if (formats::export_text(script, choice->kind, *output, export_options, messages, &result) !=
+        formats::ExportStatus::Done) {
         return kExitFailed;
     }
     std::cout << "wrote " << result.entries << (result.entries == 1 ? " entry" : " entries")

@@ -7,9 +7,9 @@
 #include "cli/cli_progress.h"
 #include "cli/commands.h"
 #include "formats/script_types.h"
-#include "render/image_types.h"
+#include "imaging/image_types.h"
+#include "output/generation.h"
 #include "script/script.h"
-#include "timeline/generation.h"
 
 namespace tessara::cli {
 
@@ -51,15 +51,15 @@ int run_generate(const std::vector<std::string>& args, const GlobalOptions& opti
     }
 
     CliProgress progress(options.quiet);
-    timeline::GenerationOptions run_options;
+    output::GenerationOptions run_options;
     run_options.generate_bitmaps = bitmaps;
     run_options.progress = &progress;
-    timeline::GenerationSummary summary;
-    const bool ok = timeline::run_generation(script, run_options, messages, summary);
+    output::GenerationSummary summary;
+    const bool ok = output::run_generation(script, run_options, messages, summary);
     if (!ok) {
         return kExitFailed;
     }
-    const auto names = timeline::derive_output_names(settings.output_file);
+    const auto names = output::derive_output_names(settings.output_file);
     std::cout << "wrote " << summary.subpictures << " subpictures";
     std::cout << (bitmaps ? " with " + std::to_string(summary.bitmaps) + " bitmaps"
                           : std::string(" (no bitmaps)"));
@@ -70,7 +70,7 @@ int run_generate(const std::vector<std::string>& args, const GlobalOptions& opti
     if (bitmaps && summary.bitmaps > 0) {
         std::cout << "; bitmaps " << base::utf16_to_utf8(names.directory + names.bitmap_title)
                   << "_NNNN."
-                  << render::image_type_extension(render::image_type_id(settings.img_type));
+                  << imaging::image_type_extension(imaging::image_type_id(settings.img_type));
     }
     if (!summary.palette_file.empty()) {
         std::cout << "; palette " << summary.palette_file;

@@ -6,8 +6,8 @@
 #include "cli/cli_messages.h"
 #include "cli/commands.h"
 #include "cli/timeline_build.h"
+#include "imaging/png_writer.h"
 #include "render/font_cache.h"
-#include "render/png_writer.h"
 #include "render/subpicture_canvas.h"
 #include "render/text_layout.h"
 #include "script/script.h"
@@ -38,7 +38,7 @@ bool write_picture(const std::string& path, const render::Bitmap<uint32_t>& imag
                        "128 Mi pixels in all (try a smaller --scale).");
         return false;
     }
-    return render::write_png(path, image, messages);
+    return imaging::write_png(path, image, messages);
 }
 
 // Paints the laid-out box over the background colour, each pixel in its run's colour.
@@ -116,7 +116,7 @@ int render_subpicture(script::Script& script, std::optional<long> number,
                               : "No subtitle is shown at " + *at + ".");
         return kExitFailed;
     }
-    auto image = render::enlarge(paint_subpicture(*found, script), static_cast<int32_t>(scale));
+    auto image = imaging::enlarge(paint_subpicture(*found, script), static_cast<int32_t>(scale));
     if (!write_picture(output, image, messages)) {
         return kExitFailed;
     }
@@ -201,7 +201,7 @@ int run_render(const std::vector<std::string>& args, const GlobalOptions& option
         return kExitFailed;
     }
     auto image =
-        render::enlarge(paint(sub, script.settings.back_color), static_cast<int32_t>(scale));
+        imaging::enlarge(paint(sub, script.settings.back_color), static_cast<int32_t>(scale));
     if (!write_picture(*output, image, messages)) {
         return kExitFailed;
     }

@@ -20,7 +20,7 @@ bool build_timeline(script::Script& script, CliMessages& messages, bool quiet, B
     CliProgress progress(quiet);
     out.context = std::make_unique<timeline::BuildContext>(script, *out.fonts, messages, &progress);
     if (!timeline::BuildAll(out.timeline, *out.context)) {
-        messages.error("Unknown error at parsed.BuildAll()");
+        messages.error(timeline::kBuildAllErrorText);
         return false;
     }
     out.context->progress = nullptr;

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "formats/palette.h"
+#include "timeline/palette.h"
 
 namespace tessara::base {
 class Messages;
@@ -13,6 +13,9 @@ class Messages;
 // Reading the palette of a script written earlier back into a new run's palette, so that its
 // colours keep their entries.
 namespace tessara::formats {
+
+using script::Colour;
+using timeline::EditablePalette;
 
 extern const char* const kInvalidHonourPaletteText;
 extern const char* const kHonourNotNeededIAuthorText;

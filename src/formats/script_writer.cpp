@@ -22,6 +22,7 @@ constexpr const char* kPaletteFileWriteFailure = "Error trying to write the outp
 }  // namespace
 
 const char* const kPaletteFileWriteFailureText = kPaletteFileWriteFailure;
+const char* const kScriptOpenErrorText = "Error trying to open the output script file.";
 
 ScriptWriter::ScriptWriter() : m_clock(system_local_time) {}
 

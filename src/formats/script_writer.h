@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "formats/palette.h"
 #include "script/settings.h"
 #include "script/timecode.h"
+#include "timeline/palette.h"
 
 namespace tessara::base {
 class Messages;
@@ -32,6 +32,12 @@ class Messages;
 // character; one holding any character above 255 is written wholly as UTF-8, so it is never
 // truncated to low bytes and at least matches the name's bytes on this system.
 namespace tessara::formats {
+
+// The output palette the timeline's colour assignment fills, which the writers write.
+using script::Colour;
+using timeline::EditablePalette;
+using timeline::Palette;
+using timeline::PaletteView;
 
 using script::ConversionSettings;
 using script::FrameTime;
@@ -152,6 +158,9 @@ class ScriptWriter {
 // A fresh writer of the type.
 std::unique_ptr<ScriptWriter> make_script_writer(script::ScriptType type);
 
+// "Error trying to open the output script file.": an authoring script or a text export that
+// cannot be created or replaced.
+extern const char* const kScriptOpenErrorText;
 // "Error trying to write the output palette file."
 extern const char* const kPaletteFileWriteFailureText;
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "formats/palette.h"
 #include "formats/script_writer.h"
+#include "timeline/palette.h"
 
 // Pieces the DVD Maestro and Scenarist scripts have in common.
 namespace tessara::formats {

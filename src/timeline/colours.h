@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "formats/palette.h"
 #include "script/style.h"
+#include "timeline/palette.h"
 #include "timeline/timeline.h"
 
 namespace tessara::base {
@@ -50,7 +50,7 @@ bool assign_colours(Subpicture& subpicture, const script::ConversionSettings& se
 
 // The palette of the output script: a fixed number of entries, filled as subpictures need
 // colours (the writers' palette, shared so that both sides see the same entries).
-using OutputPalette = formats::Palette;
+using OutputPalette = timeline::Palette;
 
 // Adds slot 0, 1 and 2 of every non-empty subpicture, in time order, to the palette. Stops at
 // the first subpicture without assigned colours or whose colours do not fit, with

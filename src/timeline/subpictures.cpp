@@ -11,6 +11,8 @@
 
 namespace tessara::timeline {
 
+const char* const kBuildAllErrorText = "Unknown error at parsed.BuildAll()";
+
 namespace {
 
 using SubpictureList = std::vector<std::unique_ptr<Subpicture>>;

@@ -50,6 +50,8 @@ bool build_subpictures(Timeline& timeline, bool reuse);
 // numbered 1, 2, 3 ... False when a subtitle renders nothing (the renderings of that
 // subpicture's members are deleted).
 bool BuildAll(Timeline& timeline, BuildContext& context);
+// What a failed BuildAll() is reported with.
+extern const char* const kBuildAllErrorText;
 
 // The preview's BuildAll after an edit: progress counts to 1000, and `shown` is moved to the
 // first non-empty subpicture holding the timeline subtitle `subtitle` (-1: none), after a

@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "base/messages.h"
-#include "formats/exports/text_exports.h"
+#include "formats/text_exports.h"
 #include "script/script.h"
 #include "script/ssa_reader.h"
 #include "test_support.h"
 
-namespace tessara::exports {
+namespace tessara::formats {
 namespace {
 
 struct Ev {
@@ -296,4 +296,4 @@ TEST(TextExportBytes, OneBytePerCharacterAndUnstorableCharactersAreReported) {
 }
 
 }  // namespace
-}  // namespace tessara::exports
+}  // namespace tessara::formats

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "formats/palette.h"
 #include "formats/script_writer.h"
 #include "script/settings.h"
+#include "timeline/palette.h"
 
 namespace tessara::formats::test {
 

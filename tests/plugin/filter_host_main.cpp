@@ -11,7 +11,7 @@
 
 #include "base/messages.h"
 #include "filter_host.h"
-#include "render/png_writer.h"
+#include "imaging/png_writer.h"
 
 namespace {
 
@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
         char name[64];
         std::snprintf(name, sizeof name, "/frame_%06d.png", f);
         tessara::base::RecordingMessages messages;
-        if (!tessara::render::write_png(o.output_dir + name, out, messages)) {
+        if (!tessara::imaging::write_png(o.output_dir + name, out, messages)) {
             std::cerr << "tessara-filter-host: cannot write " << o.output_dir + name << '\n';
             return 1;
         }

@@ -9,15 +9,15 @@
 #include "base/file_io.h"
 #include "base/messages.h"
 #include "base/text.h"
-#include "formats/palette.h"
 #include "formats/script_writer.h"
-#include "render/bitmap_writer.h"
-#include "render/image_types.h"
+#include "imaging/bitmap_writer.h"
+#include "imaging/image_types.h"
 #include "render/subpicture_canvas.h"
 #include "script/script.h"
 #include "script/ssa_reader.h"
 #include "script/ssa_writer.h"
 #include "test_support.h"
+#include "timeline/palette.h"
 
 // Every write of a file can fail: the N-th write call is made to fail (a full disk, an I/O
 // error, a partial write followed by a full disk, a write that stores nothing) for every N
@@ -176,30 +176,31 @@ TEST_F(FileIoFaults, EveryFailedWriteOfABitmapLeavesNoFile) {
         }
     }
     canvas.compose(ink, 60, 20, 10, 5, false, true);
-    const render::ClassColours colours{0xFFFFFF, 0x0000FF, 0x303030, 0x7F7F7F};
-    for (int32_t type = 0; type < render::kUnknownImageType; ++type) {
+    const imaging::ClassColours colours{0xFFFFFF, 0x0000FF, 0x303030, 0x7F7F7F};
+    for (int32_t type = 0; type < imaging::kUnknownImageType; ++type) {
         const std::string path =
-            dir.file("bitmap." + std::string(render::image_type_extension(type))).string();
+            dir.file("bitmap." + std::string(imaging::image_type_extension(type))).string();
         render::Rect extent;
         int needed = 0;
         {
             base::RecordingMessages messages;
             FaultyDisk disk(0, Fault::NoSpace);
-            ASSERT_TRUE(render::write_bitmap(canvas, path, {}, colours, type,
-                                             render::kDefaultPaletteOrder, extent, messages));
+            ASSERT_TRUE(imaging::write_bitmap(canvas, path, {}, colours, type,
+                                              imaging::kDefaultPaletteOrder, extent, messages));
             needed = disk.calls();
         }
         const std::string good = test::read_file(path);
         fs::remove(path);
         ASSERT_GT(needed, 0);
         for (int n = 1; n <= needed; ++n) {
-            SCOPED_TRACE(std::string(render::image_type_key(type)) + " write " + std::to_string(n));
+            SCOPED_TRACE(std::string(imaging::image_type_key(type)) + " write " +
+                         std::to_string(n));
             base::RecordingMessages messages;
             bool ok = false;
             {
                 FaultyDisk disk(n, n % 2 == 0 ? Fault::ShortThenNoSpace : Fault::IoError);
-                ok = render::write_bitmap(canvas, path, {}, colours, type,
-                                          render::kDefaultPaletteOrder, extent, messages);
+                ok = imaging::write_bitmap(canvas, path, {}, colours, type,
+                                           imaging::kDefaultPaletteOrder, extent, messages);
             }
             ASSERT_FALSE(ok);
             ASSERT_FALSE(fs::exists(path));
@@ -212,8 +213,8 @@ TEST_F(FileIoFaults, EveryFailedWriteOfABitmapLeavesNoFile) {
         base::RecordingMessages messages;
         {
             FaultyDisk disk(1, Fault::NoSpace);
-            EXPECT_FALSE(render::write_bitmap(canvas, path, {}, colours, type,
-                                              render::kDefaultPaletteOrder, extent, messages));
+            EXPECT_FALSE(imaging::write_bitmap(canvas, path, {}, colours, type,
+                                               imaging::kDefaultPaletteOrder, extent, messages));
         }
         EXPECT_FALSE(fs::exists(path));
     }
@@ -223,7 +224,7 @@ TEST_F(FileIoFaults, EveryFailedWriteOfABitmapLeavesNoFile) {
 // The separate palette file of a Maestro script is replaced whole or not at all.
 TEST_F(FileIoFaults, FailedPaletteFileKeepsTheOldOne) {
     auto writer = formats::make_script_writer(script::ScriptType::SON);
-    formats::Palette palette(writer->palette_size());
+    timeline::Palette palette(writer->palette_size());
     palette.add(0xFFFFFF);
     palette.add(0x0000FF);
     const std::string path = dir.file("film.spf").string();

@@ -1,6 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,10 +16,10 @@
 #include "base/messages.h"
 #include "base/staged_files.h"
 #include "base/text.h"
+#include "output/generation.h"
 #include "robustness_support.h"
 #include "script/script.h"
 #include "test_support.h"
-#include "timeline/generation.h"
 
 // A generation run over the complete output of an earlier one, made to fail or killed at many
 // points: the earlier authoring script is afterwards byte for byte as it was, or (only when the
@@ -111,10 +111,10 @@ class GenerationFaults : public ::testing::Test {
 
     bool generate(script::Script& script, base::Messages* messages = nullptr) {
         base::SilentMessages silent;
-        timeline::GenerationSummary summary;
-        timeline::GenerationOptions options;
+        output::GenerationSummary summary;
+        output::GenerationOptions options;
         options.clock = [] { return std::tm{}; };
-        return timeline::run_generation(script, options, messages ? *messages : silent, summary);
+        return output::run_generation(script, options, messages ? *messages : silent, summary);
     }
 
     test::TempDir dir;
@@ -163,7 +163,7 @@ TEST_F(GenerationFaults, AFileThatCannotBeReplacedPutsEverythingBack) {
 
     base::RecordingMessages messages;
     EXPECT_FALSE(generate(new_script, &messages));
-    EXPECT_EQ(messages.texts(), (std::vector<std::string>{timeline::kBitmapSaveErrorText,
+    EXPECT_EQ(messages.texts(), (std::vector<std::string>{output::kBitmapSaveErrorText,
                                                           base::system_error_text(EISDIR)}));
     int leftovers = 0;
     EXPECT_EQ(snapshot(out, &leftovers), before);
@@ -205,7 +205,8 @@ TEST_F(GenerationFaults, KilledRunsLeaveTheOldOrTheNewOutputAndAreCleanedUp) {
         }
         // The script never names bitmaps of another run.
         if (now.count("film.son")) {
-            const Files& set = now.at("film.son") == old_files.at("film.son") ? old_files : new_files;
+            const Files& set =
+                now.at("film.son") == old_files.at("film.son") ? old_files : new_files;
             (set == old_files ? saw_old : saw_new)++;
             for (const auto& [name, bytes] : set) {
                 ASSERT_TRUE(now.count(name)) << name << " is missing";

@@ -9,15 +9,15 @@
 
 #include "base/messages.h"
 #include "base/text.h"
-#include "formats/palette.h"
 #include "formats/script_writer.h"
-#include "render/bitmap_writer.h"
-#include "render/image_types.h"
+#include "imaging/bitmap_writer.h"
+#include "imaging/image_types.h"
+#include "output/generation.h"
 #include "render/subpicture_canvas.h"
 #include "robustness_support.h"
 #include "script/ssa_writer.h"
 #include "test_support.h"
-#include "timeline/generation.h"
+#include "timeline/palette.h"
 
 // Saving the script and writing the outputs where the system refuses them: beyond a file-size
 // limit, into a full device, into a folder that does not exist. Each operation reports failure
@@ -50,7 +50,7 @@ render::SubpictureCanvas inked_canvas() {
     return canvas;
 }
 
-constexpr render::ClassColours kColours{0xFFFFFF, 0x0000FF, 0x303030, 0x7F7F7F};
+constexpr imaging::ClassColours kColours{0xFFFFFF, 0x0000FF, 0x303030, 0x7F7F7F};
 
 struct LimitContext {
     fs::path dir;
@@ -89,15 +89,15 @@ std::string write_beyond_limit(void* context) {
 
     // Every bitmap type.
     const render::SubpictureCanvas canvas = inked_canvas();
-    for (int32_t type = 0; type < render::kUnknownImageType; ++type) {
+    for (int32_t type = 0; type < imaging::kUnknownImageType; ++type) {
         const std::string bitmap =
-            (dir / ("b." + std::string(render::image_type_extension(type)))).string();
+            (dir / ("b." + std::string(imaging::image_type_extension(type)))).string();
         render::Rect extent;
         messages.clear();
         render::ExtentOptions options;
         options.fixed_width = type >= 8 ? 1000 : 0;  // YC files are at most 1000 wide
-        const bool ok = render::write_bitmap(canvas, bitmap, options, kColours, type,
-                                             render::kDefaultPaletteOrder, extent, messages);
+        const bool ok = imaging::write_bitmap(canvas, bitmap, options, kColours, type,
+                                              imaging::kDefaultPaletteOrder, extent, messages);
         expect(!ok, bitmap + " was written");
         expect(messages.texts() == std::vector<std::string>{bitmap, base::system_error_text(EFBIG)},
                bitmap + " message");
@@ -110,11 +110,11 @@ std::string write_beyond_limit(void* context) {
         return "cannot load the run's script";
     }
     run.settings.output_file = base::utf8_to_utf16((dir / "run.son").string());
-    timeline::GenerationSummary summary;
+    output::GenerationSummary summary;
     messages.clear();
-    expect(!timeline::run_generation(run, timeline::GenerationOptions{}, messages, summary),
+    expect(!output::run_generation(run, output::GenerationOptions{}, messages, summary),
            "the generation run succeeded");
-    expect(!messages.texts().empty() && messages.texts().back() == timeline::kBitmapSaveErrorText,
+    expect(!messages.texts().empty() && messages.texts().back() == output::kBitmapSaveErrorText,
            "generation message");
     return problems;
 }
@@ -154,15 +154,15 @@ TEST(OutputFaults, FullDevice) {
     render::Rect extent;
     for (int32_t type : {0, 5, 7, 9}) {
         messages.clear();
-        EXPECT_FALSE(render::write_bitmap(inked_canvas(), full, {}, kColours, type,
-                                          render::kDefaultPaletteOrder, extent, messages));
+        EXPECT_FALSE(imaging::write_bitmap(inked_canvas(), full, {}, kColours, type,
+                                           imaging::kDefaultPaletteOrder, extent, messages));
         EXPECT_EQ(messages.texts(),
                   (std::vector<std::string>{full, base::system_error_text(ENOSPC)}));
         ASSERT_TRUE(is_char_device("/dev/full"));
     }
 
     auto writer = formats::make_script_writer(script::ScriptType::SON);
-    formats::Palette palette(writer->palette_size());
+    timeline::Palette palette(writer->palette_size());
     palette.add(0xFFFFFF);
     messages.clear();
     EXPECT_FALSE(writer->write_palette_file(full, palette, messages));
@@ -201,13 +201,13 @@ TEST(OutputFaults, MissingFolder) {
         const std::string bitmap = c.folder + "/b.bmp";
         render::Rect extent;
         messages.clear();
-        EXPECT_FALSE(render::write_bitmap(inked_canvas(), bitmap, {}, kColours, 0,
-                                          render::kDefaultPaletteOrder, extent, messages));
+        EXPECT_FALSE(imaging::write_bitmap(inked_canvas(), bitmap, {}, kColours, 0,
+                                           imaging::kDefaultPaletteOrder, extent, messages));
         EXPECT_EQ(messages.texts(),
                   (std::vector<std::string>{bitmap, base::system_error_text(c.error)}));
 
         auto writer = formats::make_script_writer(script::ScriptType::SON);
-        formats::Palette palette(writer->palette_size());
+        timeline::Palette palette(writer->palette_size());
         messages.clear();
         EXPECT_FALSE(writer->write_palette_file(c.folder + "/p.spf", palette, messages));
         EXPECT_EQ(messages.texts(),
@@ -216,12 +216,12 @@ TEST(OutputFaults, MissingFolder) {
 
         // The generation run finds out before it writes anything.
         script.settings.output_file = base::utf8_to_utf16(c.folder + "/film.son");
-        timeline::GenerationSummary summary;
+        output::GenerationSummary summary;
         messages.clear();
         EXPECT_FALSE(
-            timeline::run_generation(script, timeline::GenerationOptions{}, messages, summary));
+            output::run_generation(script, output::GenerationOptions{}, messages, summary));
         EXPECT_EQ(messages.texts(), (std::vector<std::string>{base::system_error_text(c.error),
-                                                              timeline::kScriptOpenErrorText}));
+                                                              formats::kScriptOpenErrorText}));
         EXPECT_EQ(summary.bitmaps, 0);
     }
     EXPECT_EQ(listing(dir.path()), std::vector<std::string>{"film.ssa"});

@@ -8,15 +8,15 @@
 #include <vector>
 
 #include "base/messages.h"
-#include "render/bitmap_writer.h"
-#include "render/image_types.h"
-#include "render/png_writer.h"
+#include "imaging/bitmap_writer.h"
+#include "imaging/image_types.h"
+#include "imaging/png_writer.h"
+#include "imaging/yc_writer.h"
 #include "render/subpicture_canvas.h"
-#include "render/yc_writer.h"
 #include "script/settings.h"
 #include "test_support.h"
 
-namespace tessara::render {
+namespace tessara::imaging {
 namespace {
 
 using base::MessageKind;
@@ -95,9 +95,9 @@ TEST(BitmapExtent, Cases) {
     script::ConversionSettings settings;
     settings.fixed_width = 600;
     settings.res_x = 704;
-    EXPECT_EQ(extent_options(settings).fixed_width, 600);
+    EXPECT_EQ(render::extent_options(settings).fixed_width, 600);
     settings.full_width = true;
-    EXPECT_EQ(extent_options(settings).fixed_width, 704);
+    EXPECT_EQ(render::extent_options(settings).fixed_width, 704);
 }
 
 // ---- Image type table -----------------------------------------------------------------------
@@ -523,4 +523,4 @@ TEST(PngFiles, EnlargedSubtitleDecodes) {
 }
 
 }  // namespace
-}  // namespace tessara::render
+}  // namespace tessara::imaging

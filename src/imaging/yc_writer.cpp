@@ -1,12 +1,12 @@
-#include "render/yc_writer.h"
+#include "imaging/yc_writer.h"
 
 #include <algorithm>
 #include <array>
 #include <string_view>
 
-#include "render/little_endian.h"
+#include "imaging/little_endian.h"
 
-namespace tessara::render {
+namespace tessara::imaging {
 
 namespace {
 
@@ -183,4 +183,4 @@ std::optional<std::string> encode_yc(const ClassMap& classes, const Rect& extent
     return out;
 }
 
-}  // namespace tessara::render
+}  // namespace tessara::imaging

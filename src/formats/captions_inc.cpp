@@ -13,18 +13,17 @@
 
 #include "base/messages.h"
 #include "base/progress.h"
-#include "formats/exports/export_bytes.h"
-#include "formats/exports/export_internal.h"
+#include "formats/export_bytes.h"
+#include "formats/export_internal.h"
 #include "formats/script_text.h"
 #include "render/font_cache.h"
 #include "render/font_engine.h"
 #include "script/script.h"
-#include "timeline/generation.h"
 #include "timeline/placement.h"
 #include "timeline/subpictures.h"
 #include "timeline/timeline.h"
 
-namespace tessara::exports {
+namespace tessara::formats {
 
 namespace {
 
@@ -458,4 +457,4 @@ TextExport build_captions_inc(script::Script& script, const script::ConversionSe
 
 }  // namespace internal
 
-}  // namespace tessara::exports
+}  // namespace tessara::formats

@@ -1,4 +1,4 @@
-#include "render/png_writer.h"
+#include "imaging/png_writer.h"
 
 #include <png.h>
 
@@ -8,7 +8,7 @@
 #include "base/file_io.h"
 #include "base/messages.h"
 
-namespace tessara::render {
+namespace tessara::imaging {
 
 namespace {
 
@@ -123,4 +123,4 @@ bool write_png(const std::string& path, const Bitmap<uint32_t>& image, base::Mes
     return base::write_file_atomically(path, *bytes, "%s", "%s", messages);
 }
 
-}  // namespace tessara::render
+}  // namespace tessara::imaging

@@ -20,7 +20,7 @@ class Script;
 // Plain-text exports of the loaded script: SubRip, Captions Inc., a text dialogue list (with
 // SMPTE times or film feet and frames) and the comma-separated Chi list. Every file has CR LF
 // line ends and one byte per character; no bitmaps are written.
-namespace tessara::exports {
+namespace tessara::formats {
 
 enum class TextExportKind { Srt, CaptionsInc, Dialogue, Chi };
 
@@ -81,4 +81,4 @@ extern const char* const kInvalidColourText;
 extern const char* const kMixedCodePagesText;
 extern const char* const kUnplacedText;
 
-}  // namespace tessara::exports
+}  // namespace tessara::formats

@@ -16,11 +16,9 @@ class Script;
 
 // The generation run: the loaded script becomes the authoring script of the selected type and
 // one bitmap file per subpicture, optionally one script per DVD segment.
-namespace tessara::timeline {
+namespace tessara::output {
 
 extern const char* const kHonorOpenErrorText;
-extern const char* const kBuildAllErrorText;
-extern const char* const kScriptOpenErrorText;
 extern const char* const kBitmapSaveErrorText;
 extern const char* const kSkippedSubpicturesFormat;  // one %d: the number skipped
 
@@ -60,4 +58,4 @@ struct GenerationSummary {
 bool run_generation(script::Script& script, const GenerationOptions& options,
                     base::Messages& messages, GenerationSummary& summary);
 
-}  // namespace tessara::timeline
+}  // namespace tessara::output

@@ -11,7 +11,7 @@ struct DialogueEvent;
 }  // namespace tessara::script
 
 // How text becomes the bytes of a text export: one byte per character, in a code page.
-namespace tessara::exports {
+namespace tessara::formats {
 
 // Encodes the script's texts for an export file. A character the code page cannot hold is
 // written as '?' and the call says so, so that the export can tell the user which entries lost
@@ -45,4 +45,4 @@ class ExportBytes {
     int32_t m_forced_charset;
 };
 
-}  // namespace tessara::exports
+}  // namespace tessara::formats

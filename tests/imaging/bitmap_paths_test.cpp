@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "base/messages.h"
-#include "render/bitmap_writer.h"
-#include "render/packbits.h"
+#include "imaging/bitmap_writer.h"
+#include "imaging/packbits.h"
 #include "render/subpicture_canvas.h"
 #include "test_support.h"
 
-namespace tessara::render {
+namespace tessara::imaging {
 namespace {
 
 constexpr ClassColours kColours{0x123456, 0xA0B0C0, 0x00FF7F, 0x3C2814};
@@ -376,4 +376,4 @@ TEST(BitmapPaths, ComposeCopiesOnlyInkFromMapsSmallerThanTheirBox) {
 }
 
 }  // namespace
-}  // namespace tessara::render
+}  // namespace tessara::imaging

@@ -4,7 +4,7 @@
 #include <string>
 
 // Appending little-endian integers to a byte buffer, as the binary file formats store them.
-namespace tessara::render {
+namespace tessara::imaging {
 
 inline void put_u8(std::string& out, uint8_t v) {
     out.push_back(static_cast<char>(v));
@@ -20,4 +20,4 @@ inline void put_le32(std::string& out, uint32_t v) {
     put_le16(out, static_cast<uint16_t>(v >> 16));
 }
 
-}  // namespace tessara::render
+}  // namespace tessara::imaging

@@ -4,7 +4,7 @@
 #include <span>
 #include <string_view>
 
-namespace tessara::render {
+namespace tessara::imaging {
 
 // Which encoder writes a type's files.
 enum class ImageEncoding : uint8_t { Bmp, Tiff, Tga, Yc };
@@ -43,4 +43,4 @@ std::string_view image_type_extension(int32_t id);
 bool image_type_has_palette(int32_t id);
 int32_t image_type_bits_per_pixel(int32_t id);
 
-}  // namespace tessara::render
+}  // namespace tessara::imaging

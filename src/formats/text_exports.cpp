@@ -1,4 +1,5 @@
-#include "formats/exports/text_exports.h"
+#include "formats/text_exports.h"
+#include "formats/script_writer.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,14 +8,13 @@
 #include "base/messages.h"
 #include "base/progress.h"
 #include "base/text.h"
-#include "formats/exports/export_bytes.h"
-#include "formats/exports/export_internal.h"
+#include "formats/export_bytes.h"
+#include "formats/export_internal.h"
 #include "script/script.h"
-#include "timeline/generation.h"
 #include "timeline/subpictures.h"
 #include "timeline/timeline.h"
 
-namespace tessara::exports {
+namespace tessara::formats {
 
 const char* const kNoSubtitlesParsedText = "No subtitles parsed";
 const char* const kNtscNonDropRateText = "You must use 30.000 FPS out for NTSC non-drop";
@@ -349,7 +349,7 @@ ExportStatus export_text(script::Script& script, TextExportKind kind, const std:
                          TextExport* result) {
     TextExport built = build_text_export(script, kind, options, messages);
     if (built.status == ExportStatus::Done &&
-        !base::write_file_atomically(path, built.bytes, timeline::kScriptOpenErrorText,
+        !base::write_file_atomically(path, built.bytes, formats::kScriptOpenErrorText,
                                      "Error writing to %s", messages)) {
         built.status = ExportStatus::Failed;
     }
@@ -367,4 +367,4 @@ ExportStatus export_text(script::Script& script, TextExportKind kind, const std:
     return status;
 }
 
-}  // namespace tessara::exports
+}  // namespace tessara::formats

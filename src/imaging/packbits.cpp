@@ -1,9 +1,9 @@
-#include "render/packbits.h"
+#include "imaging/packbits.h"
 
 #include <algorithm>
 #include <cassert>
 
-namespace tessara::render {
+namespace tessara::imaging {
 
 namespace {
 
@@ -109,4 +109,4 @@ void packbits_row(const uint8_t* bytes, size_t count, std::string& out) {
     packbits_row(runs.runs(), out);
 }
 
-}  // namespace tessara::render
+}  // namespace tessara::imaging

@@ -17,7 +17,15 @@ class Messages;
 // Bitmap files of subpictures. Every encoder builds the whole file in memory; only
 // write_bitmap touches the disk: it writes the file directly and removes it again when writing
 // fails, so a file under the name is always complete.
-namespace tessara::render {
+namespace tessara::imaging {
+
+// The pictures the files are written from.
+using render::Bitmap;
+using render::ClassMap;
+using render::ExtentOptions;
+using render::kBackground;
+using render::Rect;
+using render::SubpictureCanvas;
 
 // One 24-bit colour per pixel class 0-3 (class 3 is the background): red in bits 0-7, green in
 // bits 8-15, blue in bits 16-23. Bits 24-31 are ignored.
@@ -78,4 +86,4 @@ bool write_bitmap(const SubpictureCanvas& canvas, const std::string& path,
                   const ExtentOptions& options, const ClassColours& colours, int32_t type_id,
                   const PaletteOrder& order, Rect& extent, base::Messages& messages);
 
-}  // namespace tessara::render
+}  // namespace tessara::imaging

@@ -7,14 +7,14 @@
 #include <string_view>
 #include <vector>
 
-#include "render/bitmap_writer.h"
+#include "imaging/bitmap_writer.h"
 #include "render/pixel_class.h"
 #include "render/rect.h"
 
 // Ultech YC and compressed YC files: a 32-byte header, then every row of the bitmap twice (two
 // passes), each row as three planes of 16-bit words, one word per pair of pixels:
 // key (255 for text, 0 for background), luma, and chroma of the pair.
-namespace tessara::render {
+namespace tessara::imaging {
 
 inline constexpr int32_t kYcMaxWidth = 1000;
 inline constexpr std::string_view kYcWidthMessage = "Maximum bitmap width is 1000 for (U)YC files.";
@@ -41,4 +41,4 @@ std::vector<uint16_t> yc_run_length_encode(std::span<const uint16_t> words);
 std::optional<std::string> encode_yc(const ClassMap& classes, const Rect& extent,
                                      const ClassColours& colours, bool compressed);
 
-}  // namespace tessara::render
+}  // namespace tessara::imaging

@@ -1,9 +1,9 @@
-#include "render/image_types.h"
+#include "imaging/image_types.h"
 
 #include <array>
 #include <type_traits>
 
-namespace tessara::render {
+namespace tessara::imaging {
 
 namespace {
 
@@ -92,4 +92,4 @@ int32_t image_type_bits_per_pixel(int32_t id) {
     return t != nullptr ? t->bits_per_pixel : 0;
 }
 
-}  // namespace tessara::render
+}  // namespace tessara::imaging

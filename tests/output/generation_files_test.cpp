@@ -14,12 +14,12 @@
 
 #include "base/messages.h"
 #include "base/text.h"
+#include "output/generation.h"
 #include "script/script.h"
 #include "script/ssa_reader.h"
 #include "test_support.h"
-#include "timeline/generation.h"
 
-namespace tessara::timeline {
+namespace tessara::output {
 namespace {
 
 namespace fs = std::filesystem;
@@ -221,4 +221,4 @@ INSTANTIATE_TEST_SUITE_P(ImageTypes, GenerationFiles, ::testing::ValuesIn(kCases
                          });
 
 }  // namespace
-}  // namespace tessara::timeline
+}  // namespace tessara::output

@@ -1,8 +1,8 @@
-#include "formats/palette.h"
+#include "timeline/palette.h"
 
 #include <algorithm>
 
-namespace tessara::formats {
+namespace tessara::timeline {
 
 bool PaletteView::any_used() const {
     for (int32_t i = 0; i < size(); ++i) {
@@ -59,4 +59,4 @@ int32_t Palette::index_of(Colour colour) const {
     return -1;
 }
 
-}  // namespace tessara::formats
+}  // namespace tessara::timeline

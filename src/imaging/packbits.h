@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace tessara::render {
+namespace tessara::imaging {
 
 // `count` copies of one byte.
 struct ByteRun {
@@ -73,4 +73,4 @@ void packbits_row(std::span<const ByteRun> row, std::string& out);
 // The same for a row given byte by byte.
 void packbits_row(const uint8_t* bytes, size_t count, std::string& out);
 
-}  // namespace tessara::render
+}  // namespace tessara::imaging

@@ -6,12 +6,12 @@
 
 #include "base/messages.h"
 #include "base/text.h"
+#include "output/generation.h"
 #include "script/script.h"
 #include "script/ssa_reader.h"
 #include "test_support.h"
-#include "timeline/generation.h"
 
-namespace tessara::timeline {
+namespace tessara::output {
 namespace {
 
 namespace fs = std::filesystem;
@@ -205,4 +205,4 @@ TEST(Generation, AScriptWithoutEventsWritesHeaderAndFooterOnly) {
 }
 
 }  // namespace
-}  // namespace tessara::timeline
+}  // namespace tessara::output

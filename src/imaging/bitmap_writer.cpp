@@ -1,4 +1,4 @@
-#include "render/bitmap_writer.h"
+#include "imaging/bitmap_writer.h"
 
 #include <tiffio.h>
 
@@ -16,12 +16,12 @@
 
 #include "base/file_io.h"
 #include "base/messages.h"
-#include "render/image_types.h"
-#include "render/little_endian.h"
-#include "render/packbits.h"
-#include "render/yc_writer.h"
+#include "imaging/image_types.h"
+#include "imaging/little_endian.h"
+#include "imaging/packbits.h"
+#include "imaging/yc_writer.h"
 
-namespace tessara::render {
+namespace tessara::imaging {
 
 namespace {
 
@@ -756,4 +756,4 @@ bool write_bitmap(const SubpictureCanvas& canvas, const std::string& path,
     return base::write_file_direct(path, *bytes, kFileFailureFormat, kFileFailureFormat, messages);
 }
 
-}  // namespace tessara::render
+}  // namespace tessara::imaging

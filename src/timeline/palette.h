@@ -7,7 +7,7 @@
 
 // The palette of an output script as the writers see it: a fixed number of entries, each a
 // 24-bit colour (red in the low byte) with a used flag.
-namespace tessara::formats {
+namespace tessara::timeline {
 
 using script::Colour;
 
@@ -63,4 +63,4 @@ class Palette final : public EditablePalette {
     int32_t m_next_free = 0;
 };
 
-}  // namespace tessara::formats
+}  // namespace tessara::timeline

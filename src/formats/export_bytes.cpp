@@ -1,11 +1,11 @@
-#include "formats/exports/export_bytes.h"
+#include "formats/export_bytes.h"
 
 #include <optional>
 
 #include "script/codepage.h"
 #include "script/script.h"
 
-namespace tessara::exports {
+namespace tessara::formats {
 
 namespace {
 
@@ -101,4 +101,4 @@ std::string ExportBytes::run_text(std::u16string_view text, const script::CSubSe
     return encode(text, code_page, replaced);
 }
 
-}  // namespace tessara::exports
+}  // namespace tessara::formats

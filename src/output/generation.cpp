@@ -1,4 +1,4 @@
-#include "timeline/generation.h"
+#include "output/generation.h"
 
 #include <algorithm>
 #include <chrono>
@@ -12,24 +12,22 @@
 #include "base/progress.h"
 #include "base/staged_files.h"
 #include "base/text.h"
-#include "formats/palette.h"
 #include "formats/script_writer.h"
-#include "render/bitmap_writer.h"
+#include "imaging/bitmap_writer.h"
+#include "imaging/image_types.h"
 #include "render/font_cache.h"
-#include "render/image_types.h"
 #include "render/subpicture_canvas.h"
 #include "script/script.h"
 #include "timeline/colours.h"
 #include "timeline/member_drawer.h"
+#include "timeline/palette.h"
 #include "timeline/subpictures.h"
 #include "timeline/timeline.h"
 
-namespace tessara::timeline {
+namespace tessara::output {
 
 const char* const kHonorOpenErrorText =
     "The target script file with the palette to honor cannot be opened";
-const char* const kBuildAllErrorText = "Unknown error at parsed.BuildAll()";
-const char* const kScriptOpenErrorText = "Error trying to open the output script file.";
 const char* const kBitmapSaveErrorText = "Error trying to save a bitmap file.";
 const char* const kSkippedSubpicturesFormat =
     "Warning: %d subpictures were not generated because\r\nthey fell out of every defined "
@@ -39,6 +37,11 @@ namespace {
 
 using base::utf16_to_utf8;
 using base::utf8_to_utf16;
+using formats::kScriptOpenErrorText;
+using timeline::BuildContext;
+using timeline::MemberDrawer;
+using timeline::Subpicture;
+using timeline::Timeline;
 
 std::u16string format_u16(const char* format, int32_t n) {
     char buf[32];
@@ -94,7 +97,7 @@ class Run {
     GenerationSummary& m_summary;
     OutputNames m_names;
     std::unique_ptr<formats::ScriptWriter> m_writer;
-    formats::Palette m_palette;
+    timeline::Palette m_palette;
     Timeline m_timeline;
     std::unique_ptr<render::FontEngine> m_engine;
     std::unique_ptr<render::FontCache> m_fonts;
@@ -102,7 +105,8 @@ class Run {
     render::LayoutSettings m_draw_layout;
     std::unique_ptr<MemberDrawer> m_drawer;
     std::vector<const render::RenderedSubtitle*> m_drawn;
-    // One canvas for the whole run: compose() clears only what the previous subpicture drew.
+    // One canvas for the whole run: timeline::compose() clears only what the previous subpicture
+    // drew.
     std::optional<render::SubpictureCanvas> m_canvas;
     ScriptFile m_file;
     // Every file of the run is written here first and replaces its target only when the whole
@@ -133,7 +137,7 @@ bool Run::honour_palette() {
 
 bool Run::build() {
     m_timeline.fill(m_script, m_messages);
-    if (!build_subpictures(m_timeline, false)) {
+    if (!timeline::build_subpictures(m_timeline, false)) {
         return true;  // no subtitle at all: a header and a footer
     }
     m_engine = render::make_system_font_engine();
@@ -142,11 +146,11 @@ bool Run::build() {
     context.layout.generate_bitmaps = false;
     context.layout.refuse_undrawable = m_options.generate_bitmaps;
     m_draw_layout = context.layout;
-    if (!BuildAll(m_timeline, context)) {
-        m_messages.error(kBuildAllErrorText);
+    if (!timeline::BuildAll(m_timeline, context)) {
+        m_messages.error(timeline::kBuildAllErrorText);
         return false;
     }
-    return check_palette(m_timeline, m_palette, m_messages);
+    return timeline::check_palette(m_timeline, m_palette, m_messages);
 }
 
 std::string Run::part_path(int32_t part) const {
@@ -248,13 +252,13 @@ bool Run::write_subpicture(const Subpicture& sp, size_t drawn_index,
             m_messages.error(kBitmapSaveErrorText);
             return false;
         }
-        compose(sp, m_drawn, canvas);
+        timeline::compose(sp, m_drawn, canvas);
     } else {
-        compose(sp, canvas, false);
+        timeline::compose(sp, canvas, false);
     }
 
     const int32_t n = ++m_bitmap_count;
-    const std::u16string extension = base::to_u16(render::image_type_extension(m_image_type));
+    const std::u16string extension = base::to_u16(imaging::image_type_extension(m_image_type));
     const std::u16string name = m_names.bitmap_title + format_u16("_%04d.", n) + extension;
     m_writer->set_file(name, n);
     m_writer->set_times(sp.start, stop);
@@ -262,9 +266,9 @@ bool Run::write_subpicture(const Subpicture& sp, size_t drawn_index,
                          m_palette.index_of(sp.colors.slot2), 0);
 
     const auto keys = m_writer->color_keys(m_palette, m_settings);
-    const render::ClassColours colours = {keys[0], keys[1], keys[2], keys[3]};
+    const imaging::ClassColours colours = {keys[0], keys[1], keys[2], keys[3]};
     const auto order = m_writer->bitmap_index_order(m_image_type);
-    render::PaletteOrder palette_order = render::kDefaultPaletteOrder;
+    imaging::PaletteOrder palette_order = imaging::kDefaultPaletteOrder;
     for (size_t k = 0; k < palette_order.size(); ++k) {
         palette_order[k] = static_cast<uint8_t>(order[k]);
     }
@@ -272,8 +276,8 @@ bool Run::write_subpicture(const Subpicture& sp, size_t drawn_index,
     const render::ExtentOptions extent_options = render::extent_options(m_settings);
     if (m_options.generate_bitmaps) {
         const std::string file = utf16_to_utf8(name);
-        if (!render::write_bitmap(canvas, m_staged.staged_path(file), extent_options, colours,
-                                  m_image_type, palette_order, extent, *m_staged_messages)) {
+        if (!imaging::write_bitmap(canvas, m_staged.staged_path(file), extent_options, colours,
+                                   m_image_type, palette_order, extent, *m_staged_messages)) {
             m_messages.error(kBitmapSaveErrorText);
             return false;
         }
@@ -281,8 +285,8 @@ bool Run::write_subpicture(const Subpicture& sp, size_t drawn_index,
         ++m_summary.bitmaps;
     } else {
         // Only the rectangle the bitmap would cover.
-        render::write_bitmap(canvas, std::string(), extent_options, colours, 5,
-                             render::kDefaultPaletteOrder, extent, m_messages);
+        imaging::write_bitmap(canvas, std::string(), extent_options, colours, 5,
+                              imaging::kDefaultPaletteOrder, extent, m_messages);
     }
     const int32_t shift = m_settings.minus2 != 0 ? 2 : 0;
     m_writer->set_area(extent.left, extent.top + shift, extent.right, extent.bottom + shift);
@@ -294,7 +298,7 @@ bool Run::write_subpicture(const Subpicture& sp, size_t drawn_index,
 }
 
 bool Run::run() {
-    m_image_type = render::image_type_id(m_settings.img_type);
+    m_image_type = imaging::image_type_id(m_settings.img_type);
     for (const auto& seg : m_settings.dvd_segments) {
         if (seg.end) {
             m_split = m_settings.dvd_separate;
@@ -445,4 +449,4 @@ bool run_generation(script::Script& script, const GenerationOptions& options,
     return run.run();
 }
 
-}  // namespace tessara::timeline
+}  // namespace tessara::output

@@ -11,7 +11,9 @@ class Messages;
 }
 
 // PNG pictures for looking at rendered subtitles outside an authoring tool.
-namespace tessara::render {
+namespace tessara::imaging {
+
+using render::Bitmap;
 
 // Pixels are 24-bit colours laid out as subpicture colours are: red in bits 0-7, green in
 // bits 8-15, blue in bits 16-23; bits 24-31 are ignored. Rows run top to bottom.
@@ -28,4 +30,4 @@ std::optional<std::string> encode_png(const Bitmap<uint32_t>& image);
 // the system's text, or by "Unknown error" when encoding failed.
 bool write_png(const std::string& path, const Bitmap<uint32_t>& image, base::Messages& messages);
 
-}  // namespace tessara::render
+}  // namespace tessara::imaging

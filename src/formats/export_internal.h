@@ -3,11 +3,11 @@
 #include <string>
 #include <string_view>
 
-#include "formats/exports/text_exports.h"
+#include "formats/text_exports.h"
 #include "script/timecode.h"
 
 // Pieces the exports share; not part of the library's interface.
-namespace tessara::exports::internal {
+namespace tessara::formats::internal {
 
 // Appends `text` and a CR LF line end.
 inline void put_line(std::string& out, std::string_view text) {
@@ -32,4 +32,4 @@ std::string replaced_characters_note(const script::FrameTime& start, const scrip
 TextExport build_captions_inc(script::Script& script, const script::ConversionSettings& settings,
                               const TextExportOptions& options, base::Messages& messages);
 
-}  // namespace tessara::exports::internal
+}  // namespace tessara::formats::internal
