@@ -4,8 +4,11 @@
 #include <utility>
 #include <vector>
 
-namespace tessara::script {
-class Script;
+namespace tessara::base {
+class Preferences;
+}
+namespace tessara::document {
+class Document;
 }
 
 namespace tessara::cli {
@@ -33,8 +36,10 @@ struct UsageError {
 
 // Opens SCRIPT as the main window does (a .tsraconf path reads the settings file first) and
 // applies the --set values. False when loading failed (the message has been printed).
-bool open_for_command(const std::string& path, const GlobalOptions& options, script::Script& script,
-                      CliMessages& messages);
+bool open_for_command(const std::string& path, const GlobalOptions& options,
+                      document::Document& document, CliMessages& messages);
+// The user's preferences, read (never written) from the desktop program's settings file.
+const base::Preferences& preferences();
 
 int run_info(const std::vector<std::string>& args, const GlobalOptions& options);
 int run_save(const std::vector<std::string>& args, const GlobalOptions& options);

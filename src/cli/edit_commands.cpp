@@ -5,10 +5,7 @@
 #include "base/text.h"
 #include "cli/cli_messages.h"
 #include "cli/commands.h"
-#include "script/script.h"
-#include "script/script_tools.h"
-#include "script/ssa_writer.h"
-#include "timeline/separate_titles.h"
+#include "document/document.h"
 
 namespace tessara::cli {
 
@@ -49,11 +46,12 @@ ScriptArgs parse_script_args(const std::vector<std::string>& args, const char* c
     return out;
 }
 
-int save(script::Script& script, const std::optional<std::string>& output, CliMessages& messages) {
-    if (!script::save_script(script, output, messages)) {
+int save(document::Document& document, const std::optional<std::string>& output,
+         CliMessages& messages) {
+    if (!(output ? document.save_as(*output, messages) : document.save(messages))) {
         return kExitFailed;
     }
-    std::cout << "saved " << base::utf16_to_utf8(script.settings.source_path) << '\n';
+    std::cout << "saved " << base::utf16_to_utf8(document.source_path()) << '\n';
     return kExitOk;
 }
 
@@ -62,11 +60,11 @@ int save(script::Script& script, const std::optional<std::string>& output, CliMe
 int run_save(const std::vector<std::string>& args, const GlobalOptions& options) {
     ScriptArgs a = parse_script_args(args, "save", false);
     CliMessages messages(options.yes);
-    script::Script script;
-    if (!open_for_command(a.path, options, script, messages)) {
+    document::Document document;
+    if (!open_for_command(a.path, options, document, messages)) {
         return kExitFailed;
     }
-    return save(script, a.output, messages);
+    return save(document, a.output, messages);
 }
 
 int run_tool(const std::vector<std::string>& args, const GlobalOptions& options) {
@@ -80,24 +78,15 @@ int run_tool(const std::vector<std::string>& args, const GlobalOptions& options)
     ScriptArgs a = parse_script_args(std::vector<std::string>(args.begin() + 1, args.end()), "tool",
                                      tool == "snap");
     CliMessages messages(options.yes);
-    script::Script script;
-    if (!open_for_command(a.path, options, script, messages)) {
+    document::Document document;
+    if (!open_for_command(a.path, options, document, messages)) {
         return kExitFailed;
     }
-    script::ToolOutcome outcome;
-    if (tool == "snap") {
-        // The rate starts as the script's input frame rate, as the dialog's field does.
-        std::u16string rate =
-            a.fps ? base::utf8_to_utf16(*a.fps) : script.settings.timing.fps_in_text;
-        outcome = script::snap_times(script, rate, messages);
-    } else if (tool == "separate") {
-        outcome = timeline::separate_titles(script, messages);
-    } else if (tool == "quotes") {
-        outcome = script::straight_to_typographic_quotes(script, messages);
-    } else {
-        outcome = script::convert_to_unicode(script, messages);
-    }
-    switch (outcome) {
+    const document::Tool which = tool == "snap"       ? document::Tool::Snap
+                                 : tool == "separate" ? document::Tool::Separate
+                                 : tool == "quotes"   ? document::Tool::Quotes
+                                                      : document::Tool::Unicode;
+    switch (document.run_tool(which, a.fps, messages)) {
         case script::ToolOutcome::Failed:
             return kExitFailed;
         case script::ToolOutcome::Cancelled:
@@ -112,7 +101,7 @@ int run_tool(const std::vector<std::string>& args, const GlobalOptions& options)
         case script::ToolOutcome::Changed:
             break;
     }
-    return save(script, a.output, messages);
+    return save(document, a.output, messages);
 }
 
 }  // namespace tessara::cli

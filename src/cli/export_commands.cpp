@@ -7,8 +7,7 @@
 #include "cli/cli_progress.h"
 #include "cli/commands.h"
 #include "formats/text_exports.h"
-#include "script/script.h"
-#include "timeline/segment_check.h"
+#include "document/document.h"
 
 namespace tessara::cli {
 
@@ -101,15 +100,14 @@ int run_export(const std::vector<std::string>& args, const GlobalOptions& option
     }
 
     CliMessages messages(options.yes);
-    script::Script script;
-    if (!open_for_command(path, options, script, messages)) {
+    document::Document document;
+    if (!open_for_command(path, options, document, messages)) {
         return kExitFailed;
     }
     CliProgress progress(options.quiet);
     export_options.progress = &progress;
     formats::TextExport result;
-    if (formats::export_text(script, choice->kind, *output, export_options, messages, &result) !=
-        formats::ExportStatus::Done) {
+    if (!document.export_text(choice->kind, *output, export_options, messages, result)) {
         return kExitFailed;
     }
     std::cout << "wrote " << result.entries << (result.entries == 1 ? " entry" : " entries")
@@ -145,32 +143,15 @@ int run_check_segments(const std::vector<std::string>& args, const GlobalOptions
     }
 
     CliMessages messages(options.yes);
-    script::Script script;
-    if (!open_for_command(path, options, script, messages)) {
+    document::Document document;
+    if (!open_for_command(path, options, document, messages)) {
         return kExitFailed;
     }
-    script::ConversionSettings settings = script.settings;
-    if (!script::validate_timing(settings.timing, settings.iauthor(), &messages, false)) {
+    const auto report = document.check_segments(distance, messages);
+    if (!report) {
         return kExitFailed;
     }
-    // Segments given with --set arrive after loading, as text: they count at the rates now set.
-    for (const script::PendingDvdSegment& p : settings.pending_dvd_segments) {
-        script::DvdSegment seg;
-        seg.start = script::frame_time_from_script_time(p.start, settings.timing);
-        if (p.end) {
-            seg.end = script::frame_time_from_script_time(*p.end, settings.timing);
-        }
-        settings.dvd_segments.push_back(seg);
-    }
-    settings.pending_dvd_segments.clear();
-    if (settings.dvd_segments.empty()) {
-        messages.error(
-            "No segments have been defined for this file.\nDefine them with --set DVDSeg=START/END "
-            "(a range) or --set DVDSeg=TIME (a chapter point), or in the script's settings.");
-        return kExitFailed;
-    }
-    std::cout << terminal_text(
-        timeline::segment_check_report(script, settings, distance, messages));
+    std::cout << terminal_text(*report);
     return kExitOk;
 }
 

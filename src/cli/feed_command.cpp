@@ -14,10 +14,9 @@
 #include "base/text.h"
 #include "cli/cli_messages.h"
 #include "cli/commands.h"
-#include "cli/timeline_build.h"
+#include "document/feed_source.h"
 #include "link/server.h"
-#include "render/subpicture_canvas.h"
-#include "script/script.h"
+#include "script/timecode.h"
 
 namespace tessara::cli {
 
@@ -103,66 +102,6 @@ FileStamp stamp_of(const std::string& path) {
     return s;
 }
 
-// A script loaded and built, kept together because the timeline points into the script.
-struct LoadedScript {
-    script::Script script;
-    BuiltTimeline built;
-};
-
-// The picture bytes of every non-empty subpicture, by start frame.
-std::map<int32_t, std::vector<uint8_t>> pictures_by_start(const LoadedScript& loaded) {
-    std::map<int32_t, std::vector<uint8_t>> out;
-    const auto& c = loaded.script.settings;
-    render::SubpictureCanvas canvas(c.res_x, c.res_y - c.minus2);
-    for (const auto& sp : loaded.built.timeline.subpictures()) {
-        if (sp->members.empty()) {
-            continue;
-        }
-        std::vector<uint8_t> picture;
-        link::subpicture_picture(*sp, c, canvas, picture);
-        out[sp->start.frame] = std::move(picture);
-    }
-    return out;
-}
-
-// A reloaded script is built from scratch, so every subpicture has a new change id. A
-// subpicture that starts where an earlier one did and looks exactly the same takes the earlier
-// one's id, so that only what really changed travels.
-void carry_change_ids(const LoadedScript& before,
-                      const std::map<int32_t, std::vector<uint8_t>>& before_pictures,
-                      LoadedScript& after) {
-    std::map<int32_t, int64_t> ids;
-    for (const auto& sp : before.built.timeline.subpictures()) {
-        if (!sp->members.empty()) {
-            ids[sp->start.frame] = sp->change_id;
-        }
-    }
-    const auto after_pictures = pictures_by_start(after);
-    for (auto& sp : after.built.timeline.subpictures()) {
-        if (sp->members.empty()) {
-            continue;
-        }
-        auto id = ids.find(sp->start.frame);
-        auto old_picture = before_pictures.find(sp->start.frame);
-        auto new_picture = after_pictures.find(sp->start.frame);
-        if (id != ids.end() && old_picture != before_pictures.end() &&
-            new_picture != after_pictures.end() && old_picture->second == new_picture->second) {
-            sp->change_id = id->second;
-        }
-    }
-}
-
-bool load(const std::string& path, const GlobalOptions& options,
-          const std::optional<std::string>& offset, CliMessages& messages, LoadedScript& out) {
-    if (!open_for_command(path, options, out.script, messages)) {
-        return false;
-    }
-    if (offset) {
-        out.script.settings.vdub_offset = base::utf8_to_utf16(*offset);
-    }
-    return build_timeline(out.script, messages, options.quiet, out.built);
-}
-
 // Waits until the file looks different from `seen` (and has stayed so for a moment, so that a
 // save in progress is not read half written). False when interrupted.
 bool wait_for_change(const std::string& path, FileStamp& seen) {
@@ -220,8 +159,8 @@ int run_feed(const std::vector<std::string>& args, const GlobalOptions& options)
     CliMessages messages(options.yes);
     InterruptGuard interrupts;
     FileStamp seen = stamp_of(path);
-    auto current = std::make_unique<LoadedScript>();
-    if (!load(path, options, offset, messages, *current)) {
+    document::FeedSource source({path, &preferences(), options.sets, offset});
+    if (!source.load(messages)) {
         return kExitFailed;
     }
     link::PreviewLinkServer server(messages);
@@ -230,7 +169,8 @@ int run_feed(const std::vector<std::string>& args, const GlobalOptions& options)
     // (which told its own user why). The terminal still says so.
     auto feed = [&] {
         const int errors = messages.errors();
-        const bool ok = server.feed(current->built.timeline, current->script.settings, dialog);
+        const bool ok =
+            server.feed(source.build().timeline, source.document().script().settings, dialog);
         if (!ok && messages.errors() == errors) {
             std::cerr << (g_interrupted ? "Feed cancelled.\n"
                                         : "The plug-in ended the transfer.\n");
@@ -243,16 +183,12 @@ int run_feed(const std::vector<std::string>& args, const GlobalOptions& options)
     }
     while (!g_interrupted) {
         std::cout << "Watching " << path << " for changes (Ctrl-C to stop)..." << std::endl;
-        auto before_pictures = pictures_by_start(*current);
         if (!wait_for_change(path, seen)) {
             break;
         }
-        auto next = std::make_unique<LoadedScript>();
-        if (!load(path, options, offset, messages, *next)) {
+        if (!source.reload(messages)) {
             continue;  // reported; the next save is tried again
         }
-        carry_change_ids(*current, before_pictures, *next);
-        current = std::move(next);
         succeeded = feed();
     }
     return succeeded ? kExitOk : kExitFailed;

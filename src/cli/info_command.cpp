@@ -1,4 +1,4 @@
-#include <cstdio>
+#include <algorithm>
 #include <iostream>
 #include <string>
 #include <variant>
@@ -7,7 +7,7 @@
 #include "cli/cli_messages.h"
 #include "cli/commands.h"
 #include "cli/json.h"
-#include "script/codepage.h"
+#include "document/document.h"
 #include "script/script.h"
 
 namespace tessara::cli {
@@ -18,16 +18,6 @@ using script::Script;
 
 std::string u8(std::u16string_view s) {
     return base::utf16_to_utf8(s);
-}
-
-// Text of an 8-bit script is held one byte per character; it is shown decoded with the system
-// code page (as Latin-1 when the bytes do not decode).
-std::string shown_text(const Script& s, std::u16string_view text) {
-    if (s.settings.unicode) {
-        return u8(text);
-    }
-    auto decoded = script::decode_8bit(text, script::system_code_page(s.settings.mb_code_page));
-    return u8(decoded ? *decoded : std::u16string(text));
 }
 
 void write_setting(JsonWriter& json, const script::DescribedSetting& d) {
@@ -108,8 +98,8 @@ void write_json(const Script& s) {
             json.null("stop_frame");
         }
         json.value("style", std::u16string_view(ev->style_name));
-        json.value("actor", std::string_view(shown_text(s, ev->actor)));
-        json.value("text", std::string_view(shown_text(s, ev->plain_text)));
+        json.value("actor", std::string_view(document::display_text(s, ev->actor)));
+        json.value("text", std::string_view(document::display_text(s, ev->plain_text)));
         json.value("absolute", ev->absolute);
         json.value("blink", ev->blink_period != 0);
         json.end_object();
@@ -119,62 +109,16 @@ void write_json(const Script& s) {
     std::cout << json.str();
 }
 
-const char* colour_mode_text(int32_t colors) {
-    switch (colors) {
-        case 1:
-            return "1 text, 1 anti-alias, 1 outline";
-        case 2:
-            return "2 text, 1 outline";
-        default:
-            return "3 text";
-    }
-}
-
-std::string or_text(std::u16string_view s, const char* otherwise) {
-    return s.empty() ? std::string(otherwise) : u8(s);
-}
-
-void write_summary(const Script& s) {
-    const auto& c = s.settings;
-    char resolution[96];
-    std::snprintf(resolution, sizeof resolution, "%d x %d", c.res_x, c.res_y);
-    std::string res = resolution;
-    if (c.minus2 == 2 || c.minus2 == 3)
-        res += " (minus 2)";
-    if (c.dont_clip) {
-        res += ", not clipped";
-    } else if (c.full_width) {
-        res += ", full width";
-    } else if (c.fixed_width > 0) {
-        res += ", fixed width=" + std::to_string(c.fixed_width);
-    }
-    std::string spacing = c.line_spacing == 0 ? "100%" : std::to_string(c.line_spacing) + "%";
-    std::string code_page =
-        c.code_page == -1 ? "use style's" : "force charset " + std::to_string(c.code_page);
-
-    std::cout << "Script:              " << u8(c.source_path) << (c.unicode ? " (Unicode)" : "")
-              << '\n'
-              << "Styles:              " << s.styles().size() << '\n'
-              << "Events:              " << s.events().size() << '\n'
-              << "Output script:       " << or_text(c.output_file, "not set") << '\n'
-              << "Honour palette from: " << or_text(c.honor_file, "none") << '\n'
-              << "Script format:       " << u8(script::script_type_key(c.scr_type)) << '\n'
-              << "Bitmap format:       " << u8(c.img_type) << '\n'
-              << "Colours allowed:     " << colour_mode_text(c.colors) << '\n'
-              << "Sticky colours:      " << (c.sticky_colors ? "yes" : "no") << '\n'
-              << "Line spacing:        " << spacing << '\n'
-              << "Word wrap:           " << (c.bw_wrap ? "balanced" : "unbalanced") << '\n'
-              << "Code page:           " << code_page << '\n'
-              << "Output resolution:   " << res << '\n'
-              << "FPS in:              " << or_text(c.timing.fps_in_text, "not set") << '\n'
-              << "FPS out:             " << or_text(c.timing.fps_out_text, "not set") << '\n'
-              << "Frame type:          " << (c.timing.drop_frame ? "drop" : "non drop") << '\n';
-    std::cout << "Style precedence:   ";
-    for (const auto& name : c.style_order)
-        std::cout << ' ' << u8(name);
-    std::cout << '\n';
-    if (!c.dvd_segments.empty()) {
-        std::cout << "Segments:\n" << u8(script::format_segment_text(c.dvd_segments, false));
+void write_summary(const document::Document& document) {
+    for (const auto& row : document::summary_rows(document)) {
+        // The segments are a block of lines of their own.
+        if (row.value.find('\n') != std::string::npos) {
+            std::cout << row.label << ":\n" << row.value;
+            continue;
+        }
+        std::string label = row.label + ":";
+        label.resize(std::max<size_t>(label.size(), 20), ' ');
+        std::cout << label << ' ' << row.value << '\n';
     }
 }
 
@@ -198,14 +142,14 @@ int run_info(const std::vector<std::string>& args, const GlobalOptions& options)
         throw UsageError{"info needs a SCRIPT"};
     }
     CliMessages messages(options.yes);
-    Script script;
-    if (!open_for_command(path, options, script, messages)) {
+    document::Document document;
+    if (!open_for_command(path, options, document, messages)) {
         return kExitFailed;
     }
     if (json) {
-        write_json(script);
+        write_json(document.script());
     } else {
-        write_summary(script);
+        write_summary(document);
     }
     return kExitOk;
 }

@@ -8,31 +8,25 @@
 #include "cli/cli_messages.h"
 #include "cli/commands.h"
 #include "cli/usage.h"
-#include "script/script.h"
+#include "document/document.h"
 #include "script/settings.h"
-#include "script/settings_file.h"
-#include "script/ssa_reader.h"
 
 namespace tessara::cli {
 
-namespace {}  // namespace
+const base::Preferences& preferences() {
+    static const base::IniFilePreferences prefs(base::IniFilePreferences::default_path());
+    return prefs;
+}
 
-bool open_for_command(const std::string& path, const GlobalOptions& options, script::Script& script,
-                      CliMessages& messages) {
-    base::IniFilePreferences prefs(base::IniFilePreferences::default_path());
-    script::ReadOptions read;
-    read.preferences = &prefs;
-    if (!script::open_document(script, path, read, messages)) {
+bool open_for_command(const std::string& path, const GlobalOptions& options,
+                      document::Document& document, CliMessages& messages) {
+    if (!document.open(path, &preferences(), messages)) {
         return false;
     }
-    for (const auto& [key, value] : options.sets) {
-        // Already checked against the table before loading; a value can still depend on
-        // the loaded settings (none do today), so the result is checked again.
-        if (!script::apply_setting(script.settings, base::utf8_to_utf16(key),
-                                   base::utf8_to_utf16(value))) {
-            throw UsageError{"invalid value for setting " + key + ": " + value};
-        }
-        script.settings.modified = true;
+    // Already checked against the table before loading; a value could still depend on the
+    // loaded settings, so the result is checked again.
+    if (auto refused = document.apply_settings(options.sets, messages)) {
+        throw UsageError{"invalid value for setting " + refused->first + ": " + refused->second};
     }
     return true;
 }

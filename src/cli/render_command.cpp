@@ -5,28 +5,14 @@
 #include "base/text.h"
 #include "cli/cli_messages.h"
 #include "cli/commands.h"
-#include "cli/timeline_build.h"
+#include "cli/cli_progress.h"
+#include "document/document.h"
 #include "imaging/png_writer.h"
-#include "render/font_cache.h"
-#include "render/subpicture_canvas.h"
-#include "render/text_layout.h"
-#include "script/script.h"
-#include "timeline/subpictures.h"
+#include "script/timecode.h"
 
 namespace tessara::cli {
 
 namespace {
-
-// The slots a run's text, anti-alias and outline take when the subtitle is shown alone in the
-// script's colour mode: one text, one anti-alias and one outline colour; two text colours and
-// an outline (no anti-alias); or three text colours (neither anti-alias nor outline).
-void set_classes(std::vector<script::CSubSegment>& runs, int32_t colour_mode) {
-    for (auto& run : runs) {
-        run.text_class = colour_mode == 1 ? 2 : 0;
-        run.antialias_class = colour_mode == 1 ? 0 : render::kBackground;
-        run.outline_class = colour_mode == 3 ? render::kBackground : 1;
-    }
-}
 
 // Writes the picture as PNG. An empty picture is one without pixels, or one enlarge() refused as
 // too large; it is reported here, as nothing further down would say why nothing was written.
@@ -41,46 +27,7 @@ bool write_picture(const std::string& path, const render::Bitmap<uint32_t>& imag
     return imaging::write_png(path, image, messages);
 }
 
-// Paints the laid-out box over the background colour, each pixel in its run's colour.
-render::Bitmap<uint32_t> paint(const render::RenderedSubtitle& sub, uint32_t background) {
-    render::Bitmap<uint32_t> image(std::max(sub.box_width, 1), std::max(sub.box_height, 1),
-                                   background & 0xFFFFFF);
-    for (const auto& seg : sub.segments) {
-        for (int32_t py = 0; py < seg.height; ++py) {
-            for (int32_t px = 0; px < seg.width; ++px) {
-                const uint8_t c = seg.class_at(px, py);
-                if (c == render::kBackground || !image.contains(seg.x + px, seg.y + py)) {
-                    continue;
-                }
-                uint32_t colour = c == seg.text_class        ? seg.text_colour
-                                  : c == seg.antialias_class ? seg.antialias_colour
-                                                             : seg.outline_colour;
-                image.at(seg.x + px, seg.y + py) = colour & 0xFFFFFF;
-            }
-        }
-    }
-    return image;
-}
-
-// The composed subpicture over the background colour at full output size: class 2 in the first
-// slot's colour, class 0 in the second's, class 1 in the third's.
-render::Bitmap<uint32_t> paint_subpicture(const timeline::Subpicture& sp,
-                                          const script::Script& script) {
-    const auto& c = script.settings;
-    render::SubpictureCanvas canvas(c.res_x, c.res_y - c.minus2);
-    timeline::compose(sp, canvas, true);
-    const uint32_t by_class[4] = {sp.colors.slot1, sp.colors.slot2, sp.colors.slot0, c.back_color};
-    render::Bitmap<uint32_t> image(canvas.width(), canvas.height(), c.back_color & 0xFFFFFF);
-    for (int32_t y = 0; y < canvas.height(); ++y) {
-        for (int32_t x = 0; x < canvas.width(); ++x) {
-            const uint8_t k = canvas.classes().at(x, y);
-            image.at(x, y) = by_class[k < 4 ? k : 3] & 0xFFFFFF;
-        }
-    }
-    return image;
-}
-
-int render_subpicture(script::Script& script, std::optional<long> number,
+int render_subpicture(document::Document& document, std::optional<long> number,
                       std::optional<std::string> at, const std::string& output, long scale,
                       const GlobalOptions& options, CliMessages& messages) {
     std::optional<script::FrameTime> frame;
@@ -89,34 +36,26 @@ int render_subpicture(script::Script& script, std::optional<long> number,
         if (!t || !t->time.smpte) {
             throw UsageError{"render: --at takes an SMPTE time HH:MM:SS:FF, got '" + *at + "'"};
         }
-        script::TimingSettings timing = script.settings.timing;
-        if (!script::validate_timing(timing, script.settings.iauthor(), &messages, false)) {
+        const auto& settings = document.script().settings;
+        script::TimingSettings timing = settings.timing;
+        if (!script::validate_timing(timing, settings.iauthor(), &messages, false)) {
             return kExitFailed;
         }
         frame = script::frame_time_from_script_time(t->time, timing);
     }
-    BuiltTimeline built;
-    if (!build_timeline(script, messages, options.quiet, built)) {
+    CliProgress progress(options.quiet);
+    const document::PreviewBuild* build = document.build_preview(&progress, messages);
+    if (build == nullptr) {
         return kExitFailed;
     }
-    const auto& subs = built.timeline.subpictures();
-    const timeline::Subpicture* found = nullptr;
-    for (size_t i = 0; i < subs.size() && found == nullptr; ++i) {
-        const auto& sp = *subs[i];
-        if (sp.members.empty())
-            continue;
-        if (number && sp.sequence == *number)
-            found = &sp;
-        if (frame && sp.start <= *frame && i + 1 < subs.size() && *frame < subs[i + 1]->start) {
-            found = &sp;
-        }
-    }
+    const timeline::Subpicture* found =
+        build->find(number ? std::optional<int64_t>(*number) : std::nullopt, frame);
     if (found == nullptr) {
         messages.error(number ? "There is no subpicture " + std::to_string(*number) + "."
                               : "No subtitle is shown at " + *at + ".");
         return kExitFailed;
     }
-    auto image = imaging::enlarge(paint_subpicture(*found, script), static_cast<int32_t>(scale));
+    auto image = imaging::enlarge(document::paint_subpicture(*found, document.script()), static_cast<int32_t>(scale));
     if (!write_picture(output, image, messages)) {
         return kExitFailed;
     }
@@ -176,40 +115,25 @@ int run_render(const std::vector<std::string>& args, const GlobalOptions& option
     }
 
     CliMessages messages(options.yes);
-    script::Script script;
-    if (!open_for_command(path, options, script, messages)) {
+    document::Document document;
+    if (!open_for_command(path, options, document, messages)) {
         return kExitFailed;
     }
     if (!event) {
-        return render_subpicture(script, subpicture, at, *output, scale, options, messages);
+        return render_subpicture(document, subpicture, at, *output, scale, options, messages);
     }
-    if (static_cast<size_t>(*event) >= script.events().size()) {
-        messages.error("There is no event " + std::to_string(*event) + ": the script has " +
-                       std::to_string(script.events().size()) + " events (numbered from 0).");
+    auto drawn = document.draw_event(static_cast<size_t>(*event), messages);
+    if (!drawn) {
         return kExitFailed;
     }
-    script::DialogueEvent shown = *script.events()[static_cast<size_t>(*event)];
-    set_classes(shown.runs, script.settings.colors);
-
-    auto engine = render::make_system_font_engine();
-    render::FontCache fonts(*engine);
-    render::LayoutSettings settings = render::LayoutSettings::from_script(script);
-    render::RenderedSubtitle sub;
-    if (!render::layout_subtitle(shown, settings, fonts, messages, sub)) {
-        messages.error("Event " + std::to_string(*event) +
-                       " has nothing to draw: no run of its text could be rendered.");
+    const int32_t width = drawn->image.width();
+    const int32_t height = drawn->image.height();
+    if (!write_picture(*output, imaging::enlarge(drawn->image, static_cast<int32_t>(scale)),
+                       messages)) {
         return kExitFailed;
     }
-    auto image =
-        imaging::enlarge(paint(sub, script.settings.back_color), static_cast<int32_t>(scale));
-    if (!write_picture(*output, image, messages)) {
-        return kExitFailed;
-    }
-    int lines = 0;
-    for (const auto& seg : sub.segments)
-        lines += seg.end_of_line ? 1 : 0;
-    std::cout << "event " << *event << ": " << sub.box_width << " x " << sub.box_height
-              << " pixels, " << lines << (lines == 1 ? " line" : " lines") << " -> " << *output
+    std::cout << "event " << *event << ": " << width << " x " << height << " pixels, "
+              << drawn->lines << (drawn->lines == 1 ? " line" : " lines") << " -> " << *output
               << '\n';
     return kExitOk;
 }

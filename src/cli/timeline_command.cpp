@@ -5,9 +5,10 @@
 #include "cli/cli_messages.h"
 #include "cli/commands.h"
 #include "cli/json.h"
-#include "cli/timeline_build.h"
-#include "script/script.h"
-#include "timeline/placement.h"
+#include "cli/cli_progress.h"
+#include "document/preview_build.h"
+#include "document/document.h"
+#include "script/timecode.h"
 
 namespace tessara::cli {
 
@@ -29,59 +30,50 @@ int run_timeline(const std::vector<std::string>& args, const GlobalOptions& opti
         throw UsageError{"timeline needs a SCRIPT"};
     }
     CliMessages messages(options.yes);
-    script::Script script;
-    if (!open_for_command(path, options, script, messages)) {
+    document::Document document;
+    if (!open_for_command(path, options, document, messages)) {
         return kExitFailed;
     }
-    BuiltTimeline built;
-    if (!build_timeline(script, messages, options.quiet || json, built)) {
+    CliProgress progress(options.quiet || json);
+    const document::PreviewBuild* build = document.build_preview(&progress, messages);
+    if (build == nullptr) {
         return kExitFailed;
     }
 
     JsonWriter out;
     out.begin_object();
     out.begin_array("subpictures");
-    auto& subs = built.timeline.subpictures();
-    for (size_t i = 0; i < subs.size(); ++i) {
-        const timeline::Subpicture& sp = *subs[i];
-        if (sp.members.empty()) {
-            continue;
-        }
-        const script::FrameTime stop = i + 1 < subs.size() ? subs[i + 1]->start : sp.start;
+    for (const document::SubpictureRow& row : document::subpicture_rows(*build, document.script())) {
+        const std::u16string start = script::format_smpte(row.start);
+        const std::u16string stop = script::format_smpte(row.stop);
         if (!json) {
-            std::cout << "#" << sp.sequence << "  "
-                      << base::utf16_to_utf8(script::format_smpte(sp.start)) << " - "
-                      << base::utf16_to_utf8(script::format_smpte(stop)) << "  colours "
-                      << sp.colors.slot0 << ' ' << sp.colors.slot1 << ' ' << sp.colors.slot2
-                      << '\n';
+            std::cout << "#" << row.number << "  " << base::utf16_to_utf8(start) << " - "
+                      << base::utf16_to_utf8(stop) << "  colours " << row.colours[0] << ' '
+                      << row.colours[1] << ' ' << row.colours[2] << '\n';
         }
         out.begin_object();
-        out.value("number", int64_t{sp.sequence});
-        out.value("start", std::u16string_view(script::format_smpte(sp.start)));
-        out.value("stop", std::u16string_view(script::format_smpte(stop)));
-        out.value("start_frame", int64_t{sp.start.frame});
-        out.value("stop_frame", int64_t{stop.frame});
+        out.value("number", int64_t{row.number});
+        out.value("start", std::u16string_view(start));
+        out.value("stop", std::u16string_view(stop));
+        out.value("start_frame", int64_t{row.start.frame});
+        out.value("stop_frame", int64_t{row.stop.frame});
         out.begin_array("colors");
-        out.value("", int64_t{sp.colors.slot0});
-        out.value("", int64_t{sp.colors.slot1});
-        out.value("", int64_t{sp.colors.slot2});
+        for (uint32_t colour : row.colours) {
+            out.value("", int64_t{colour});
+        }
         out.end_array();
         out.begin_array("members");
-        for (const auto& m : sp.members) {
-            const timeline::Point origin = timeline::drawn_origin(m);
-            const int32_t w = m.rendered ? m.rendered->box_width : 0;
-            const int32_t h = m.rendered ? m.rendered->box_height : 0;
-            const int64_t index = event_index(script, m.event);
+        for (const document::MemberRow& m : row.members) {
             out.begin_object();
-            out.value("event", index);
-            out.value("x", int64_t{origin.x});
-            out.value("y", int64_t{origin.y});
-            out.value("width", int64_t{w});
-            out.value("height", int64_t{h});
+            out.value("event", m.event);
+            out.value("x", int64_t{m.x});
+            out.value("y", int64_t{m.y});
+            out.value("width", int64_t{m.width});
+            out.value("height", int64_t{m.height});
             out.end_object();
             if (!json) {
-                std::cout << "    event " << index << " at (" << origin.x << ", " << origin.y
-                          << ") " << w << " x " << h << '\n';
+                std::cout << "    event " << m.event << " at (" << m.x << ", " << m.y << ") "
+                          << m.width << " x " << m.height << '\n';
             }
         }
         out.end_array();

@@ -1024,23 +1024,28 @@ bool post_load(ConversionSettings& s, base::Messages& messages) {
     if (s.output_file.empty() && !s.source_path.empty()) {
         s.output_file = replace_extension(s.source_path, script_type_extension(s.scr_type));
     }
-    if (!s.pending_dvd_segments.empty()) {
-        TimingSettings timing = s.timing;
-        if (validate_timing(timing, s.iauthor(), nullptr, true)) {
-            for (const auto& p : s.pending_dvd_segments) {
-                DvdSegment seg;
-                seg.start = frame_time_from_script_time(p.start, timing);
-                if (p.end) {
-                    seg.end = frame_time_from_script_time(*p.end, timing);
-                }
-                s.dvd_segments.push_back(seg);
-            }
-        } else {
-            messages.warn(kSegmentsNotImportedText);
-        }
-        s.pending_dvd_segments.clear();
-    }
+    convert_pending_segments(s, messages);
     return true;
+}
+
+void convert_pending_segments(ConversionSettings& s, base::Messages& messages) {
+    if (s.pending_dvd_segments.empty()) {
+        return;
+    }
+    TimingSettings timing = s.timing;
+    if (validate_timing(timing, s.iauthor(), nullptr, true)) {
+        for (const auto& p : s.pending_dvd_segments) {
+            DvdSegment seg;
+            seg.start = frame_time_from_script_time(p.start, timing);
+            if (p.end) {
+                seg.end = frame_time_from_script_time(*p.end, timing);
+            }
+            s.dvd_segments.push_back(seg);
+        }
+    } else {
+        messages.warn(kSegmentsNotImportedText);
+    }
+    s.pending_dvd_segments.clear();
 }
 
 std::optional<PendingDvdSegment> parse_dvd_segment_value(std::u16string_view value) {

@@ -189,6 +189,9 @@ bool read_style_extras(Style& style, std::u16string_view extras);
 // The steps after a load: drop frame text, IntellColl from CollForesee, the count check, the
 // old-segments notice, the default output path and the conversion of DVD segments.
 bool post_load(ConversionSettings& s, base::Messages& messages);
+// DVD segments read as times ("DVDSeg") become frames at the frame rates now set; without valid
+// rates they are dropped with a warning.
+void convert_pending_segments(ConversionSettings& s, base::Messages& messages);
 
 // "DVDSeg" value: a time, or two times joined by '/'. Nothing when malformed.
 std::optional<PendingDvdSegment> parse_dvd_segment_value(std::u16string_view value);

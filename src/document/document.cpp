@@ -1,0 +1,305 @@
+#include "document/document.h"
+
+#include <cstdio>
+
+#include "base/messages.h"
+#include "base/preferences.h"
+#include "base/text.h"
+#include "formats/script_types.h"
+#include "imaging/image_types.h"
+#include "render/text_layout.h"
+#include "script/codepage.h"
+#include "script/settings_file.h"
+#include "script/ssa_reader.h"
+#include "script/ssa_writer.h"
+#include "timeline/segment_check.h"
+#include "timeline/separate_titles.h"
+
+namespace tessara::document {
+
+namespace {
+
+using base::utf16_to_utf8;
+using base::utf8_to_utf16;
+
+const char* const kNoSegmentsText =
+    "No segments have been defined for this file.\nDefine them with --set DVDSeg=START/END "
+    "(a range) or --set DVDSeg=TIME (a chapter point), or in the script's settings.";
+
+// The classes a run's text, anti-alias and outline take when its subtitle is shown alone in the
+// script's colour mode: one text, one anti-alias and one outline colour; two text colours and
+// an outline (no anti-alias); or three text colours (neither anti-alias nor outline).
+void set_classes(std::vector<script::CSubSegment>& runs, int32_t colour_mode) {
+    for (auto& run : runs) {
+        run.text_class = colour_mode == 1 ? 2 : 0;
+        run.antialias_class = colour_mode == 1 ? 0 : render::kBackground;
+        run.outline_class = colour_mode == 3 ? render::kBackground : 1;
+    }
+}
+
+// Paints a laid-out box over the background colour, each pixel in its run's colour.
+render::Bitmap<uint32_t> paint(const render::RenderedSubtitle& sub, uint32_t background) {
+    render::Bitmap<uint32_t> image(std::max(sub.box_width, 1), std::max(sub.box_height, 1),
+                                   background & 0xFFFFFF);
+    for (const auto& seg : sub.segments) {
+        for (int32_t py = 0; py < seg.height; ++py) {
+            for (int32_t px = 0; px < seg.width; ++px) {
+                const uint8_t c = seg.class_at(px, py);
+                if (c == render::kBackground || !image.contains(seg.x + px, seg.y + py)) {
+                    continue;
+                }
+                const uint32_t colour = c == seg.text_class        ? seg.text_colour
+                                        : c == seg.antialias_class ? seg.antialias_colour
+                                                                   : seg.outline_colour;
+                image.at(seg.x + px, seg.y + py) = colour & 0xFFFFFF;
+            }
+        }
+    }
+    return image;
+}
+
+}  // namespace
+
+Document::Document() : m_script(std::make_unique<script::Script>()) {}
+
+Document::~Document() {
+    m_build.reset();
+}
+
+bool Document::open(const std::string& path, const base::Preferences* preferences,
+                    base::Messages& messages) {
+    m_build.reset();
+    script::ReadOptions read;
+    read.preferences = preferences;
+    if (!script::open_document(*m_script, path, read, messages)) {
+        close();
+        return false;
+    }
+    return true;
+}
+
+void Document::close() {
+    m_build.reset();
+    m_script = std::make_unique<script::Script>();
+}
+
+std::optional<SettingText> Document::apply_settings(const std::vector<SettingText>& settings,
+                                                    base::Messages& messages) {
+    m_build.reset();
+    for (const auto& [key, value] : settings) {
+        if (!script::apply_setting(m_script->settings, utf8_to_utf16(key), utf8_to_utf16(value))) {
+            return SettingText{key, value};
+        }
+        m_script->settings.modified = true;
+    }
+    script::convert_pending_segments(m_script->settings, messages);
+    return std::nullopt;
+}
+
+bool Document::save(base::Messages& messages) {
+    return script::save_script(*m_script, std::nullopt, messages);
+}
+
+bool Document::save_as(const std::string& path, base::Messages& messages) {
+    return script::save_script(*m_script, path, messages);
+}
+
+script::ToolOutcome Document::run_tool(Tool tool, const std::optional<std::string>& rate,
+                                       base::Messages& messages) {
+    m_build.reset();
+    switch (tool) {
+        case Tool::Snap:
+            // The rate starts as the script's input frame rate, as the dialog's field does.
+            return script::snap_times(
+                *m_script, rate ? utf8_to_utf16(*rate) : m_script->settings.timing.fps_in_text,
+                messages);
+        case Tool::Separate:
+            return timeline::separate_titles(*m_script, messages);
+        case Tool::Quotes:
+            return script::straight_to_typographic_quotes(*m_script, messages);
+        case Tool::Unicode:
+            return script::convert_to_unicode(*m_script, messages);
+    }
+    return script::ToolOutcome::Failed;
+}
+
+bool Document::generate(const std::optional<std::string>& output, bool bitmaps,
+                        base::Progress* progress, base::Messages& messages,
+                        output::GenerationSummary& summary) {
+    m_build.reset();
+    auto& settings = m_script->settings;
+    if (output) {
+        settings.output_file = utf8_to_utf16(*output);
+    } else {
+        // The script type may have changed since the path was set: the extension follows it.
+        settings.output_file = formats::fit_output_path(settings.output_file, settings.scr_type);
+    }
+    output::GenerationOptions options;
+    options.generate_bitmaps = bitmaps;
+    options.progress = progress;
+    return output::run_generation(*m_script, options, messages, summary);
+}
+
+std::string Document::bitmap_name_pattern() const {
+    const auto& settings = m_script->settings;
+    const auto names = output::derive_output_names(settings.output_file);
+    return utf16_to_utf8(names.directory + names.bitmap_title) + "_NNNN." +
+           std::string(imaging::image_type_extension(imaging::image_type_id(settings.img_type)));
+}
+
+bool Document::export_text(formats::TextExportKind kind, const std::string& path,
+                           formats::TextExportOptions options, base::Messages& messages,
+                           formats::TextExport& result) {
+    m_build.reset();
+    return formats::export_text(*m_script, kind, path, options, messages, &result) ==
+           formats::ExportStatus::Done;
+}
+
+std::optional<std::string> Document::check_segments(int64_t distance, base::Messages& messages) {
+    m_build.reset();
+    script::ConversionSettings settings = m_script->settings;
+    if (!script::validate_timing(settings.timing, settings.iauthor(), &messages, false)) {
+        return std::nullopt;
+    }
+    if (settings.dvd_segments.empty()) {
+        messages.error(kNoSegmentsText);
+        return std::nullopt;
+    }
+    return timeline::segment_check_report(*m_script, settings, distance, messages);
+}
+
+const PreviewBuild* Document::build_preview(base::Progress* progress, base::Messages& messages) {
+    m_build.reset();
+    if (!script::validate_timing(m_script->settings.timing, m_script->settings.iauthor(),
+                                 &messages, false)) {
+        return nullptr;
+    }
+    auto build = std::make_unique<PreviewBuild>();
+    build->engine = render::make_system_font_engine();
+    build->fonts = std::make_unique<render::FontCache>(*build->engine);
+    build->timeline.fill(*m_script, messages);
+    if (timeline::build_subpictures(build->timeline, false)) {
+        build->context =
+            std::make_unique<timeline::BuildContext>(*m_script, *build->fonts, messages, progress);
+        if (!timeline::BuildAll(build->timeline, *build->context)) {
+            messages.error(timeline::kBuildAllErrorText);
+            return nullptr;
+        }
+        build->context->progress = nullptr;
+    }
+    m_build = std::move(build);
+    return m_build.get();
+}
+
+std::optional<DrawnEvent> Document::draw_event(size_t index, base::Messages& messages) {
+    const auto& events = m_script->events();
+    if (index >= events.size()) {
+        messages.error("There is no event " + std::to_string(index) + ": the script has " +
+                       std::to_string(events.size()) + " events (numbered from 0).");
+        return std::nullopt;
+    }
+    script::DialogueEvent shown = *events[index];
+    set_classes(shown.runs, m_script->settings.colors);
+    auto engine = render::make_system_font_engine();
+    render::FontCache fonts(*engine);
+    const render::LayoutSettings layout = render::LayoutSettings::from_script(*m_script);
+    render::RenderedSubtitle sub;
+    if (!render::layout_subtitle(shown, layout, fonts, messages, sub)) {
+        messages.error("Event " + std::to_string(index) +
+                       " has nothing to draw: no run of its text could be rendered.");
+        return std::nullopt;
+    }
+    DrawnEvent drawn;
+    drawn.image = paint(sub, m_script->settings.back_color);
+    for (const auto& seg : sub.segments) {
+        drawn.lines += seg.end_of_line ? 1 : 0;
+    }
+    return drawn;
+}
+
+bool Document::has_file() const {
+    return !m_script->settings.source_path.empty();
+}
+
+bool Document::modified() const {
+    return m_script->settings.modified;
+}
+
+const std::u16string& Document::source_path() const {
+    return m_script->settings.source_path;
+}
+
+std::string display_text(const script::Script& script, std::u16string_view text) {
+    if (script.settings.unicode) {
+        return utf16_to_utf8(text);
+    }
+    auto decoded =
+        script::decode_8bit(text, script::system_code_page(script.settings.mb_code_page));
+    return utf16_to_utf8(decoded ? *decoded : std::u16string(text));
+}
+
+namespace {
+
+const char* colour_mode_text(int32_t colors) {
+    switch (colors) {
+        case 1:
+            return "1 text, 1 anti-alias, 1 outline";
+        case 2:
+            return "2 text, 1 outline";
+        default:
+            return "3 text";
+    }
+}
+
+std::string or_text(std::u16string_view s, const char* otherwise) {
+    return s.empty() ? std::string(otherwise) : utf16_to_utf8(s);
+}
+
+}  // namespace
+
+std::vector<SummaryRow> summary_rows(const Document& document) {
+    const script::Script& s = document.script();
+    const auto& c = s.settings;
+    std::string res = std::to_string(c.res_x) + " x " + std::to_string(c.res_y);
+    if (c.minus2 == 2 || c.minus2 == 3) {
+        res += " (minus 2)";
+    }
+    if (c.dont_clip) {
+        res += ", not clipped";
+    } else if (c.full_width) {
+        res += ", full width";
+    } else if (c.fixed_width > 0) {
+        res += ", fixed width=" + std::to_string(c.fixed_width);
+    }
+    std::string order;
+    for (const auto& name : c.style_order) {
+        order += (order.empty() ? "" : " ") + utf16_to_utf8(name);
+    }
+    std::vector<SummaryRow> rows = {
+        {"Script", utf16_to_utf8(c.source_path) + (c.unicode ? " (Unicode)" : "")},
+        {"Styles", std::to_string(s.styles().size())},
+        {"Events", std::to_string(s.events().size())},
+        {"Output script", or_text(c.output_file, "not set")},
+        {"Honour palette from", or_text(c.honor_file, "none")},
+        {"Script format", utf16_to_utf8(script::script_type_key(c.scr_type))},
+        {"Bitmap format", utf16_to_utf8(c.img_type)},
+        {"Colours allowed", colour_mode_text(c.colors)},
+        {"Sticky colours", c.sticky_colors ? "yes" : "no"},
+        {"Line spacing",
+         c.line_spacing == 0 ? std::string("100%") : std::to_string(c.line_spacing) + "%"},
+        {"Word wrap", c.bw_wrap ? "balanced" : "unbalanced"},
+        {"Code page",
+         c.code_page == -1 ? "use style's" : "force charset " + std::to_string(c.code_page)},
+        {"Output resolution", res},
+        {"FPS in", or_text(c.timing.fps_in_text, "not set")},
+        {"FPS out", or_text(c.timing.fps_out_text, "not set")},
+        {"Frame type", c.timing.drop_frame ? "drop" : "non drop"},
+        {"Style precedence", order},
+    };
+    if (!c.dvd_segments.empty()) {
+        rows.push_back({"Segments", utf16_to_utf8(script::format_segment_text(c.dvd_segments, false))});
+    }
+    return rows;
+}
+
+}  // namespace tessara::document

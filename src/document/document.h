@@ -1,0 +1,115 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "document/preview_build.h"
+#include "formats/text_exports.h"
+#include "output/generation.h"
+#include "script/script.h"
+#include "script/script_tools.h"
+
+namespace tessara::base {
+class Messages;
+class Preferences;
+class Progress;
+}  // namespace tessara::base
+
+// The document: one open script with its settings and what the program keeps beside it, and
+// every operation a menu of the desktop program or a command of the command line runs on it.
+// Operations report through base::Messages (and base::Progress for long work) at the point of
+// failure and return whether they succeeded; the front ends only present.
+namespace tessara::document {
+
+// A setting given as text ("ResX", "704"), as the command line's --set and a settings line
+// of the script give them.
+using SettingText = std::pair<std::string, std::string>;
+
+// Which script-wide tool to run.
+enum class Tool { Snap, Quotes, Unicode, Separate };
+
+class Document {
+  public:
+    Document();
+    ~Document();
+    Document(const Document&) = delete;
+    Document& operator=(const Document&) = delete;
+
+    // Opens an SSA script, or an old settings file (".tsraconf" in any case) and the script it
+    // names. On failure the document holds no file and the reason has been reported.
+    bool open(const std::string& path, const base::Preferences* preferences,
+              base::Messages& messages);
+    // Forgets the file: an empty document.
+    void close();
+
+    // Changes settings after loading, each checked like a settings line; segments given this
+    // way count at the frame rates set by then. The first setting refused is returned (nothing
+    // after it is applied); none: all applied, and the document is modified.
+    std::optional<SettingText> apply_settings(const std::vector<SettingText>& settings,
+                                              base::Messages& messages);
+
+    // Writes the script back: in place, or to `path` (which the document then names).
+    bool save(base::Messages& messages);
+    bool save_as(const std::string& path, base::Messages& messages);
+
+    // Runs a script-wide tool. `rate` is the frame rate for Snap (default: the input rate).
+    script::ToolOutcome run_tool(Tool tool, const std::optional<std::string>& rate,
+                                 base::Messages& messages);
+
+    // The generation run. `output` replaces the output script path; without it the path's
+    // extension follows the script type. The summary tells what was written.
+    bool generate(const std::optional<std::string>& output, bool bitmaps,
+                  base::Progress* progress, base::Messages& messages,
+                  output::GenerationSummary& summary);
+    // "FOLDER/TITLE_NNNN.EXT": how the bitmaps of the last run are named.
+    std::string bitmap_name_pattern() const;
+
+    // A text export to `path`.
+    bool export_text(formats::TextExportKind kind, const std::string& path,
+                     formats::TextExportOptions options, base::Messages& messages,
+                     formats::TextExport& result);
+
+    // The report of the subtitles the DVD segments would cut, each widened by `distance`
+    // frames; nothing when the check cannot run (reported).
+    std::optional<std::string> check_segments(int64_t distance, base::Messages& messages);
+
+    // Builds every subpicture (colours, renderings, placement) for looking at them, and keeps
+    // the build as the document's last one. Null when the frame rates are not set or a subtitle
+    // cannot be rendered (reported).
+    const PreviewBuild* build_preview(base::Progress* progress, base::Messages& messages);
+    const PreviewBuild* last_build() const { return m_build.get(); }
+    // The last build, for the one who changes what it holds (change ids of a reload).
+    PreviewBuild& last_build_for_update() { return *m_build; }
+
+    // Draws event `index` (numbered from 0, blink copies included) as it looks shown alone: its
+    // runs in the colour mode's classes and colours over BackColor. Empty when there is no such
+    // event or nothing of it can be drawn (reported).
+    std::optional<DrawnEvent> draw_event(size_t index, base::Messages& messages);
+
+    script::Script& script() { return *m_script; }
+    const script::Script& script() const { return *m_script; }
+    bool has_file() const;
+    bool modified() const;
+    const std::u16string& source_path() const;
+
+  private:
+    std::unique_ptr<script::Script> m_script;
+    // Built after m_script and pointing into it: destroyed first.
+    std::unique_ptr<PreviewBuild> m_build;
+};
+
+// Text of the script as a person reads it: an 8-bit script's bytes decoded with the system
+// code page (as Latin-1 where they do not decode), a Unicode script's text as it is. UTF-8.
+std::string display_text(const script::Script& script, std::u16string_view text);
+
+// One line of the summary of a document's settings.
+struct SummaryRow {
+    std::string label;
+    std::string value;
+};
+std::vector<SummaryRow> summary_rows(const Document& document);
+
+}  // namespace tessara::document
