@@ -177,6 +177,26 @@ TEST(SsaWriter, UnicodeAndEightBitEncodingsAreKept) {
     EXPECT_NE(messages.texts()[0].find("cannot be stored in an 8-bit script"), std::string::npos);
 }
 
+// A line's own trailing carriage returns (the last line of a file without a line end, or one of
+// several before a line end) are kept through any number of saves, in both encodings.
+TEST(SsaWriter, TrailingCarriageReturnsOfALineAreKept) {
+    const std::string body =
+        "[V4 Styles]\r\nStyle: Default,Arial,20,16777215,0,0,0,0,0,1,2,0,2,10,10,10,0,0\r\n"
+        "[Events]\r\nDialogue: Marked=0,0:00:01.00,0:00:02.00,Default,,0,0,0,,one\r\r\r\n"
+        "Dialogue: Marked=0,0:00:03.00,0:00:04.00,Default,,0,0,0,,two\r\r";
+    for (const std::string& bytes : {body, test::utf16le_with_bom(body)}) {
+        Script first, second;
+        base::RecordingMessages messages;
+        ASSERT_TRUE(read_script_bytes(first, bytes, u"", ReadOptions{}, messages));
+        EXPECT_EQ(first.events().at(1)->plain_text, u"two\r");
+        const auto saved = serialize_script(first, messages);
+        ASSERT_TRUE(saved && read_script_bytes(second, *saved, u"", ReadOptions{}, messages));
+        for (size_t i : {0, 1})
+            EXPECT_EQ(second.events().at(i)->plain_text, first.events().at(i)->plain_text);
+        EXPECT_EQ(serialize_script(second, messages), saved);
+    }
+}
+
 TEST(SsaWriter, DeletedLinesAreLeftOutAndAMissingFormatLineStillKeepsTheSettings) {
     const std::string text =
         "[V4 Styles]\r\nStyle: Default,Arial,20,16777215,0,0,0,0,0,1,2,0,2,10,10,10,0,0\r\n"
