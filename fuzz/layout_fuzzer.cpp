@@ -5,6 +5,7 @@
 // pixel and the bounding box inside the canvas.
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -108,13 +109,19 @@ void check_segment(const render::RenderedSegment& seg) {
 void compose_and_check(const render::RenderedSubtitle& sub) {
     render::SubpictureCanvas canvas(kWidth, kHeight);
     // The box where the placement would put a bottom-centred subtitle; far outside the frame
-    // for boxes larger than it, which composing must clip.
-    const int32_t x0 = (kWidth - sub.box_width) / 2;
-    const int32_t y0 = kHeight - sub.margin_bottom - sub.box_height;
+    // for boxes larger than it, which composing must clip. Margins are read without a range, so
+    // this is worked out in 64 bits and each run's corner held to 32 bits, as the program
+    // composes a placed subtitle.
+    const int64_t x0 = (int64_t{kWidth} - sub.box_width) / 2;
+    const int64_t y0 = int64_t{kHeight} - sub.margin_bottom - sub.box_height;
+    auto at = [](int64_t v) {
+        return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+    };
     size_t drawn = 0;
     for (const auto& seg : sub.segments) {
         check_segment(seg);
-        canvas.compose(seg.classes, seg.width, seg.height, x0 + seg.x, y0 + seg.y, seg.tab, true);
+        canvas.compose(seg.classes, seg.width, seg.height, at(x0 + seg.x), at(y0 + seg.y), seg.tab,
+                       true);
         if (!seg.tab) {
             drawn += static_cast<size_t>(std::count_if(seg.classes.data().begin(),
                                                        seg.classes.data().end(),

@@ -167,7 +167,11 @@ std::optional<RenderedSegment> draw_run(const CSubSegment& run, const Style& sub
         w = kBadExtent / upp;
     if (h <= 0)
         h = kBadExtent / upp;
-    seg.width = w;
+    // The italic extra moves the end of the run's place in its line (w: its advance and the
+    // width it breaks against). Taken off, it lets the next run close up to the slanted glyphs,
+    // but the glyphs are all drawn: the map keeps the width the run has without it.
+    const int32_t drawn_w = e < 0 ? std::max(w, tw + 2 * (o + pad)) : w;
+    seg.width = drawn_w;
     seg.height = h;
     seg.pad = pad;
     seg.outline = o;
@@ -193,9 +197,9 @@ std::optional<RenderedSegment> draw_run(const CSubSegment& run, const Style& sub
     if (tab || (!settings.generate_bitmaps && !settings.refuse_undrawable)) {
         return seg;
     }
-    // The scratch bitmap is wider than the box by the padding and the italic extra so that
-    // overhanging glyphs are drawn whole; only the box's columns are classified.
-    const int64_t scratch_w = int64_t{w} + 2 * pad + e;
+    // The scratch bitmap is wider than the map by the padding and a positive italic extra so
+    // that overhanging glyphs are drawn whole; only the map's columns are classified.
+    const int64_t scratch_w = int64_t{drawn_w} + 2 * pad + std::max(e, 0);
     if (scratch_w <= 0 || scratch_w * h > kMaxRunPixels) {
         messages.error(kCannotCreateBitmapText);
         return std::nullopt;
@@ -218,7 +222,7 @@ std::optional<RenderedSegment> draw_run(const CSubSegment& run, const Style& sub
             params.text_class = run.text_class;
             params.antialias_class = run.antialias_class;
             params.outline_class = run.outline_class;
-            seg.classes = classify_and_outline(grey, w, h, params);
+            seg.classes = classify_and_outline(grey, drawn_w, h, params);
         } catch (const std::bad_alloc&) {
             messages.error(kCannotCreateBitmapText);
             return std::nullopt;

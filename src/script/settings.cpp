@@ -371,9 +371,34 @@ SettingValue get_scr_type(const CS& s) {
     return std::u16string(script_type_key(s.scr_type));
 }
 
+bool is_quoted(std::u16string_view name) {
+    return name.size() >= 2 && name.front() == u'"' && name.back() == u'"';
+}
+
+// Whether a name is listed in quotes. The list's entries are read with blanks trimmed, so a name
+// that starts or ends with a blank (a tab) is listed as "name". A name that looks like such a
+// quoted entry (a style really called `" A"`, quotes included) is quoted once more, or it would
+// read back as ` A`. Every other name is listed as it is, as it always was.
+bool needs_quotes(std::u16string_view name) {
+    while (true) {
+        if (!name.empty() && (base::is_blank(name.front()) || base::is_blank(name.back()))) {
+            return true;
+        }
+        if (!is_quoted(name)) {
+            return false;
+        }
+        name = name.substr(1, name.size() - 2);
+    }
+}
+
 bool read_style_order(CS& s, std::u16string_view v) {
     s.style_order.clear();
     for (auto name : split(v, u',')) {
+        // Only what needs_quotes would have quoted is unquoted: a style named "A" (with its
+        // quotes) stays listed under that name.
+        if (is_quoted(name) && needs_quotes(name.substr(1, name.size() - 2))) {
+            name = name.substr(1, name.size() - 2);
+        }
         if (!name.empty()) {
             s.style_order.emplace_back(name);
         }
@@ -387,7 +412,7 @@ void write_style_order(const KeyDef& k, const CS& s, Entries& e) {
     for (const auto& name : s.style_order) {
         // A line end in a name would end the settings line (and drop the whole list).
         if (name.find_first_of(u";\r\n") == std::u16string::npos) {
-            names.push_back(name);
+            names.push_back(needs_quotes(name) ? u'"' + name + u'"' : name);
         }
     }
     e.push_back(pair(k.key, join(names, u',')));

@@ -52,8 +52,16 @@ class LineSink {
             m_bytes.append("\r\0\n\0", 4);
             return true;
         }
-        // An 8-bit file is read in text mode: its CR LF counts as one character.
-        if (!encode_8bit_line(text) || !fits(m_bytes.size() - start + 1)) {
+        // An 8-bit file is read in text mode: its CR LF counts as one character. The reader then
+        // takes one more CR off the end of the line, so a line whose text ends in a CR gets one
+        // more to give up. (A Unicode line keeps its CR LF, whose CR is the one taken off.)
+        if (!encode_8bit_line(text)) {
+            return false;
+        }
+        if (!text.empty() && text.back() == u'\r') {
+            m_bytes += '\r';
+        }
+        if (!fits(m_bytes.size() - start + 1)) {
             return false;
         }
         m_bytes += "\r\n";

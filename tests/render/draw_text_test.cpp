@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -17,7 +18,7 @@ namespace {
 // Scripts rendered with the DejaVu Sans the project installs, so results do not depend on the
 // machine's other fonts.
 std::string script_text(const std::string& style_line, const std::string& text,
-                        const std::string& settings = "") {
+                        const std::string& settings = "", const std::string& style_extras = "") {
     return "[Script Info]\r\nPlayResY: 480\r\n[V4 Styles]\r\n"
            "Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, TertiaryColour, "
            "BackColour, Bold, Italic, BorderStyle, Outline, Shadow, Alignment, MarginL, "
@@ -28,6 +29,10 @@ std::string script_text(const std::string& style_line, const std::string& text,
                              : "Comment: Marked=0,0:00:00.00,0:00:01.00,*Default,,0,0,0,,"
                                "TSRACONF: " +
                                    settings + "\r\n") +
+           (style_extras.empty() ? std::string()
+                                 : "Comment: Marked=0,0:00:00.00,0:00:01.00,*Default,,0,0,0,,"
+                                   "TSRASTYLE: Default;" +
+                                       style_extras + "\r\n") +
            "Dialogue: Marked=0,0:00:01.00,0:00:02.00,Default,,0000,0000,0000,," + text + "\r\n";
 }
 
@@ -129,6 +134,31 @@ TEST(DrawText, OutlineSizesGrowTheBoxAndAntiAliasCanBeOff) {
     // Without an outline slot there is no outline, and no outline margin in the box.
     auto plain = render(script_text(kStyle20, "Sample"), nullptr, 0, kBackground);
     EXPECT_EQ(plain->sub.segments[0].outline, 0);
+}
+
+// ItalicsRight moves the end of an italic run's box by a share of its height; the glyphs drawn
+// into the box stay the same whichever way it moves.
+TEST(DrawText, ItalicCorrectionMovesTheBoxNotTheGlyphs) {
+    const std::string style =
+        "Style: Default,DejaVu Sans,40,16777215,0,0,0,0,1,1,2,0,2,10,10,10,0,0";
+    auto plain = render(script_text(style, "WWWWWWWWMM"));
+    const RenderedSegment& p = plain->sub.segments.at(0);
+    ASSERT_FALSE(p.classes.empty());
+    for (int percent : {-100, 30}) {
+        auto r =
+            render(script_text(style, "WWWWWWWWMM", "", "ItalicsRight=" + std::to_string(percent)));
+        const RenderedSegment& s = r->sub.segments.at(0);
+        const int32_t shift = (p.height - 2 * p.outline) * percent / 100;
+        EXPECT_EQ(s.inner_width, p.inner_width + shift) << percent;
+        EXPECT_EQ(r->sub.box_width, plain->sub.box_width + shift) << percent;
+        // A narrower box keeps the whole map; a wider one only adds background on the right.
+        ASSERT_EQ(s.width, p.width + std::max(shift, 0)) << percent;
+        for (int32_t y = 0; y < s.height; ++y) {
+            for (int32_t x = 0; x < s.width; ++x) {
+                ASSERT_EQ(s.class_at(x, y), p.class_at(x, y)) << percent << " " << x << "," << y;
+            }
+        }
+    }
 }
 
 TEST(Layout, WordsBreakIntoBalancedLinesAndAWideWordStandsAlone) {

@@ -177,6 +177,26 @@ TEST(SsaWriter, UnicodeAndEightBitEncodingsAreKept) {
     EXPECT_NE(messages.texts()[0].find("cannot be stored in an 8-bit script"), std::string::npos);
 }
 
+// A line's own trailing carriage returns (the last line of a file without a line end, or one of
+// several before a line end) are kept through any number of saves, in both encodings.
+TEST(SsaWriter, TrailingCarriageReturnsOfALineAreKept) {
+    const std::string body =
+        "[V4 Styles]\r\nStyle: Default,Arial,20,16777215,0,0,0,0,0,1,2,0,2,10,10,10,0,0\r\n"
+        "[Events]\r\nDialogue: Marked=0,0:00:01.00,0:00:02.00,Default,,0,0,0,,one\r\r\r\n"
+        "Dialogue: Marked=0,0:00:03.00,0:00:04.00,Default,,0,0,0,,two\r\r";
+    for (const std::string& bytes : {body, test::utf16le_with_bom(body)}) {
+        Script first, second;
+        base::RecordingMessages messages;
+        ASSERT_TRUE(read_script_bytes(first, bytes, u"", ReadOptions{}, messages));
+        EXPECT_EQ(first.events().at(1)->plain_text, u"two\r");
+        const auto saved = serialize_script(first, messages);
+        ASSERT_TRUE(saved && read_script_bytes(second, *saved, u"", ReadOptions{}, messages));
+        for (size_t i : {0, 1})
+            EXPECT_EQ(second.events().at(i)->plain_text, first.events().at(i)->plain_text);
+        EXPECT_EQ(serialize_script(second, messages), saved);
+    }
+}
+
 TEST(SsaWriter, DeletedLinesAreLeftOutAndAMissingFormatLineStillKeepsTheSettings) {
     const std::string text =
         "[V4 Styles]\r\nStyle: Default,Arial,20,16777215,0,0,0,0,0,1,2,0,2,10,10,10,0,0\r\n"
@@ -204,6 +224,33 @@ TEST(SsaWriter, DeletedLinesAreLeftOutAndAMissingFormatLineStillKeepsTheSettings
 }
 
 // A save that cannot complete leaves the file as it was and no temporary file behind.
+// Style names are read with spaces trimmed but may start or end with a tab (or, after the star,
+// a space); the precedence list is read with blanks trimmed. Such names are listed in quotes, a
+// name that looks quoted itself gets a second pair, and every other name is listed as before.
+TEST(SsaWriter, StyleNamesWithEdgeBlanksKeepTheirPrecedence) {
+    std::string text = "[V4 Styles]\r\n";
+    for (const char* name : {"\tTab", "* Lead", "Trail\t", "\t", "\"\tQ\"", "\"Plain\"", "Default"})
+        text += std::string("Style: ") + name + ",Arial,20,255,0,0,0,0,0,1,2,0,2,10,10,10,0,0\r\n";
+    text +=
+        "[Events]\r\nComment: Marked=0,0:00:00.00,0:00:01.00,*Default,,0,0,0,,TSRACONF: "
+        "StyleOrder=\"Plain\" , Default\r\n";
+    const std::vector<std::u16string> order = {u"\"Plain\"", u"Default", u"\tTab",  u" Lead",
+                                               u"Trail\t",   u"\t",      u"\"\tQ\""};
+    Script first, second;
+    base::RecordingMessages messages;
+    ASSERT_TRUE(read_script_bytes(first, text, u"", ReadOptions{}, messages));
+    ASSERT_EQ(first.settings.style_order, order);
+    const auto saved = serialize_script(first, messages);
+    ASSERT_TRUE(saved);
+    EXPECT_NE(saved->find("StyleOrder=\"Plain\",Default,\"\tTab\",\" Lead\",\"Trail\t\",\"\t\","
+                          "\"\"\tQ\"\";"),
+              std::string::npos);
+    ASSERT_TRUE(read_script_bytes(second, *saved, u"", ReadOptions{}, messages));
+    EXPECT_EQ(second.settings.style_order, order);
+    EXPECT_EQ(second.find_style(u"\tTab")->priority, first.find_style(u"\tTab")->priority);
+    EXPECT_EQ(serialize_script(second, messages), saved);
+}
+
 TEST(SsaWriter, FailedSavesLeaveTheOriginalUntouched) {
     test::TempDir dir;
     const std::string demo = test::read_file(std::string(TESSARA_SOURCE_DIR) + "/samples/demo.ssa");
