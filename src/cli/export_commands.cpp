@@ -6,8 +6,8 @@
 #include "cli/cli_messages.h"
 #include "cli/cli_progress.h"
 #include "cli/commands.h"
-#include "formats/text_exports.h"
 #include "document/document.h"
+#include "formats/text_exports.h"
 
 namespace tessara::cli {
 

@@ -4,8 +4,8 @@
 
 #include "base/text.h"
 #include "cli/cli_messages.h"
-#include "cli/commands.h"
 #include "cli/cli_progress.h"
+#include "cli/commands.h"
 #include "document/document.h"
 #include "imaging/png_writer.h"
 #include "script/timecode.h"
@@ -55,7 +55,8 @@ int render_subpicture(document::Document& document, std::optional<long> number,
                               : "No subtitle is shown at " + *at + ".");
         return kExitFailed;
     }
-    auto image = imaging::enlarge(document::paint_subpicture(*found, document.script()), static_cast<int32_t>(scale));
+    auto image = imaging::enlarge(document::paint_subpicture(*found, document.script()),
+                                  static_cast<int32_t>(scale));
     if (!write_picture(output, image, messages)) {
         return kExitFailed;
     }

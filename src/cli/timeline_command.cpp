@@ -3,11 +3,11 @@
 
 #include "base/text.h"
 #include "cli/cli_messages.h"
+#include "cli/cli_progress.h"
 #include "cli/commands.h"
 #include "cli/json.h"
-#include "cli/cli_progress.h"
-#include "document/preview_build.h"
 #include "document/document.h"
+#include "document/preview_build.h"
 #include "script/timecode.h"
 
 namespace tessara::cli {
@@ -43,7 +43,8 @@ int run_timeline(const std::vector<std::string>& args, const GlobalOptions& opti
     JsonWriter out;
     out.begin_object();
     out.begin_array("subpictures");
-    for (const document::SubpictureRow& row : document::subpicture_rows(*build, document.script())) {
+    for (const document::SubpictureRow& row :
+         document::subpicture_rows(*build, document.script())) {
         const std::u16string start = script::format_smpte(row.start);
         const std::u16string stop = script::format_smpte(row.stop);
         if (!json) {

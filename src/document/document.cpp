@@ -170,8 +170,8 @@ std::optional<std::string> Document::check_segments(int64_t distance, base::Mess
 
 const PreviewBuild* Document::build_preview(base::Progress* progress, base::Messages& messages) {
     m_build.reset();
-    if (!script::validate_timing(m_script->settings.timing, m_script->settings.iauthor(),
-                                 &messages, false)) {
+    if (!script::validate_timing(m_script->settings.timing, m_script->settings.iauthor(), &messages,
+                                 false)) {
         return nullptr;
     }
     auto build = std::make_unique<PreviewBuild>();
@@ -297,7 +297,8 @@ std::vector<SummaryRow> summary_rows(const Document& document) {
         {"Style precedence", order},
     };
     if (!c.dvd_segments.empty()) {
-        rows.push_back({"Segments", utf16_to_utf8(script::format_segment_text(c.dvd_segments, false))});
+        rows.push_back(
+            {"Segments", utf16_to_utf8(script::format_segment_text(c.dvd_segments, false))});
     }
     return rows;
 }

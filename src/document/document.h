@@ -61,9 +61,8 @@ class Document {
 
     // The generation run. `output` replaces the output script path; without it the path's
     // extension follows the script type. The summary tells what was written.
-    bool generate(const std::optional<std::string>& output, bool bitmaps,
-                  base::Progress* progress, base::Messages& messages,
-                  output::GenerationSummary& summary);
+    bool generate(const std::optional<std::string>& output, bool bitmaps, base::Progress* progress,
+                  base::Messages& messages, output::GenerationSummary& summary);
     // "FOLDER/TITLE_NNNN.EXT": how the bitmaps of the last run are named.
     std::string bitmap_name_pattern() const;
 

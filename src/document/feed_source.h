@@ -49,7 +49,7 @@ class FeedSource {
 };
 
 // The picture bytes the link would send for every subpicture shown, by start frame.
-std::map<int32_t, std::vector<uint8_t>> pictures_by_start(const PreviewBuild& build,
-                                                          const script::ConversionSettings& settings);
+std::map<int32_t, std::vector<uint8_t>> pictures_by_start(
+    const PreviewBuild& build, const script::ConversionSettings& settings);
 
 }  // namespace tessara::document

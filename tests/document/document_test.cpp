@@ -1,0 +1,175 @@
+#include "document/document.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "base/messages.h"
+#include "base/text.h"
+#include "document/feed_source.h"
+#include "script/settings.h"
+#include "test_support.h"
+
+// The document's operations called directly, as both front ends call them.
+namespace tessara::document {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string demo() {
+    return std::string(TESSARA_SOURCE_DIR) + "/samples/demo.ssa";
+}
+
+std::string row(const std::vector<SummaryRow>& rows, const std::string& label) {
+    for (const auto& r : rows) {
+        if (r.label == label) {
+            return r.value;
+        }
+    }
+    return "(no row " + label + ")";
+}
+
+TEST(Document, SettingsAppliedAfterLoadingStopAtTheFirstRefusedOne) {
+    Document doc;
+    base::RecordingMessages messages;
+    ASSERT_TRUE(doc.open(demo(), nullptr, messages));
+    EXPECT_FALSE(doc.modified());
+    const auto refused =
+        doc.apply_settings({{"ResX", "704"}, {"ResY", "20000"}, {"FPSout", "30"}}, messages);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->first, "ResY");
+    EXPECT_EQ(doc.script().settings.res_x, 704);
+    EXPECT_EQ(doc.script().settings.timing.fps_out_text, u"25");  // after the refused one
+    EXPECT_TRUE(doc.modified());
+
+    // A segment given this way counts at the frame rates set by then, for every operation
+    // (saving and generating used to drop it).
+    ASSERT_FALSE(doc.apply_settings({{"DVDSeg", "00:00:01:00/00:00:05:00"}}, messages));
+    ASSERT_EQ(doc.script().settings.dvd_segments.size(), 1u);
+    EXPECT_EQ(doc.script().settings.dvd_segments[0].start.frame, 25);
+    test::TempDir dir;
+    const std::string saved = dir.file("saved.ssa").string();
+    ASSERT_TRUE(doc.save_as(saved, messages));
+    EXPECT_NE(test::read_file(saved).find("DVDSeg="), std::string::npos);
+    EXPECT_EQ(doc.source_path(), base::utf8_to_utf16(saved));
+}
+
+TEST(Document, SummaryRowsDescribeTheSettings) {
+    Document empty;
+    EXPECT_EQ(row(summary_rows(empty), "Output script"), "not set");
+    EXPECT_EQ(row(summary_rows(empty), "FPS in"), "not set");
+
+    Document doc;
+    base::RecordingMessages messages;
+    ASSERT_TRUE(doc.open(demo(), nullptr, messages));
+    auto rows = summary_rows(doc);
+    EXPECT_EQ(row(rows, "Events"), "12");
+    EXPECT_EQ(row(rows, "FPS in"), "25");
+    EXPECT_EQ(row(rows, "Colours allowed"), "2 text, 1 outline");
+
+    auto resolution = [&](std::vector<SettingText> settings) {
+        EXPECT_FALSE(doc.apply_settings(settings, messages));
+        return row(summary_rows(doc), "Output resolution");
+    };
+    EXPECT_EQ(resolution({{"Minus2", "2"}, {"FixedWidth", "600"}}),
+              "720 x 576 (minus 2), fixed width=600");
+    EXPECT_EQ(resolution({{"DontClip", "1"}}), "720 x 576 (minus 2), not clipped");
+}
+
+TEST(Document, PreviewBuildFindsSubpicturesByNumberAndTime) {
+    Document doc;
+    base::RecordingMessages messages;
+    ASSERT_TRUE(doc.open(demo(), nullptr, messages));
+    const PreviewBuild* build = doc.build_preview(nullptr, messages);
+    ASSERT_NE(build, nullptr);
+    EXPECT_EQ(doc.last_build(), build);
+    const auto rows = subpicture_rows(*build, doc.script());
+    ASSERT_GE(rows.size(), 3u);
+    for (const SubpictureRow& r : rows) {
+        SCOPED_TRACE(r.number);
+        const timeline::Subpicture* by_number = build->find(r.number, std::nullopt);
+        ASSERT_NE(by_number, nullptr);
+        // Its first and last frames both find it; the frame after finds another.
+        script::FrameTime last = r.stop;
+        --last.frame;
+        EXPECT_EQ(build->find(std::nullopt, r.start), by_number);
+        EXPECT_EQ(build->find(std::nullopt, last), by_number);
+        EXPECT_NE(build->find(std::nullopt, r.stop), by_number);
+        ASSERT_FALSE(r.members.empty());
+        for (const MemberRow& m : r.members) {
+            EXPECT_GE(m.event, 0);
+            EXPECT_GT(m.width, 0);
+        }
+    }
+    EXPECT_EQ(build->find(int64_t{9999}, std::nullopt), nullptr);
+}
+
+TEST(Document, DrawingAnEventThatIsNotThereSaysHowManyThereAre) {
+    Document doc;
+    base::RecordingMessages messages;
+    ASSERT_TRUE(doc.open(demo(), nullptr, messages));
+    auto drawn = doc.draw_event(0, messages);
+    ASSERT_TRUE(drawn);
+    EXPECT_GT(drawn->image.width(), 10);
+    EXPECT_GE(drawn->lines, 1);
+    EXPECT_FALSE(doc.draw_event(12, messages));
+    EXPECT_EQ(messages.texts().back(),
+              "There is no event 12: the script has 12 events (numbered from 0).");
+}
+
+TEST(Document, GeneratedScriptNameFollowsTheScriptType) {
+    test::TempDir dir;
+    fs::copy_file(demo(), dir.file("film.ssa"));
+    Document doc;
+    base::RecordingMessages messages;
+    ASSERT_TRUE(doc.open(dir.file("film.ssa").string(), nullptr, messages));
+    ASSERT_FALSE(doc.apply_settings({{"ScrType", "SST"}}, messages));
+    output::GenerationSummary summary;
+    ASSERT_TRUE(doc.generate(std::nullopt, false, nullptr, messages, summary));
+    ASSERT_EQ(summary.scripts.size(), 1u);
+    EXPECT_EQ(summary.scripts[0], dir.file("film.sst").string());
+    EXPECT_TRUE(fs::exists(dir.file("film.sst")));
+    EXPECT_EQ(doc.bitmap_name_pattern(), dir.file("film_NNNN.bmp").string());
+}
+
+// A reload builds everything anew; only a subpicture that changed gets a new change id.
+TEST(FeedSource, AReloadKeepsTheChangeIdsOfUnchangedSubpictures) {
+    test::TempDir dir;
+    const std::string path = dir.file("film.ssa").string();
+    std::string text = test::read_file(demo());
+    test::write_file(path, text);
+    FeedSource source({path, nullptr, {}, std::nullopt});
+    base::RecordingMessages messages;
+    ASSERT_TRUE(source.load(messages));
+    std::map<int32_t, int64_t> before;
+    for (const auto& sp : source.build().timeline.subpictures()) {
+        if (!sp->members.empty()) {
+            before[sp->start.frame] = sp->change_id;
+        }
+    }
+    ASSERT_GE(before.size(), 3u);
+
+    // One subtitle's text changes.
+    const size_t at = text.find("SAINT-ANNE LIGHTHOUSE");
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, 5, "SAINT");
+    text.replace(at, 5, "SAINU");
+    test::write_file(path, text);
+    ASSERT_TRUE(source.reload(messages));
+    int kept = 0;
+    int changed = 0;
+    for (const auto& sp : source.build().timeline.subpictures()) {
+        if (sp->members.empty()) {
+            continue;
+        }
+        auto it = before.find(sp->start.frame);
+        ASSERT_NE(it, before.end());
+        (sp->change_id == it->second ? kept : changed)++;
+    }
+    EXPECT_GT(kept, 0);
+    EXPECT_GT(changed, 0);
+}
+
+}  // namespace
+}  // namespace tessara::document
