@@ -265,8 +265,7 @@ bool Run::write_subpicture(const Subpicture& sp, size_t drawn_index,
     m_writer->set_colors(m_palette.index_of(sp.colors.slot0), m_palette.index_of(sp.colors.slot1),
                          m_palette.index_of(sp.colors.slot2), 0);
 
-    const auto keys = m_writer->color_keys(m_palette, m_settings);
-    const imaging::ClassColours colours = {keys[0], keys[1], keys[2], keys[3]};
+    const imaging::ClassColours colours = m_writer->color_keys(m_palette, m_settings);
     const auto order = m_writer->bitmap_index_order(m_image_type);
     imaging::PaletteOrder palette_order = imaging::kDefaultPaletteOrder;
     for (size_t k = 0; k < palette_order.size(); ++k) {
