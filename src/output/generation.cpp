@@ -17,6 +17,7 @@
 #include "imaging/image_types.h"
 #include "render/font_cache.h"
 #include "render/subpicture_canvas.h"
+#include "script/compatible.h"
 #include "script/script.h"
 #include "timeline/colours.h"
 #include "timeline/member_drawer.h"
@@ -163,7 +164,8 @@ void Run::set_initial_state(const Subpicture* colours_from) {
     m_writer->set_area(0, m != 0 ? 2 : 0, m_settings.res_x - 1,
                        m_settings.res_y - 1 - (m == 3 ? 1 : 0));
     m_writer->set_contrast(15, 15, 15, 0);
-    if ((m_settings.compatible & 0x80) != 0 && colours_from != nullptr) {
+    if ((m_settings.compatible & script::compatible::kHeaderColours) != 0 &&
+        colours_from != nullptr) {
         m_writer->set_colors(m_palette.index_of(colours_from->colors.slot0),
                              m_palette.index_of(colours_from->colors.slot1),
                              m_palette.index_of(colours_from->colors.slot2), 0);

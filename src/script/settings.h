@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "script/compatible.h"
 #include "script/style.h"
 #include "script/timecode.h"
 
@@ -144,8 +145,7 @@ struct ConversionSettings {
     // Copy of the script's playing resolution: SSA width and height, output width and height.
     std::array<int32_t, 4> playing_resolution = {0, 0, 0, 0};
 
-    static constexpr int32_t kOldScaleBit = 256;
-    bool old_scale() const { return (compatible & kOldScaleBit) != 0; }
+    bool old_scale() const { return (compatible & compatible::kOldScale) != 0; }
     bool iauthor() const { return scr_type == ScriptType::IAU; }
 
     // Back to the defaults after reset (everything, bookkeeping included).
