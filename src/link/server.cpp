@@ -138,7 +138,7 @@ bool subpicture_picture(const timeline::Subpicture& subpicture,
                         render::SubpictureCanvas& canvas, std::vector<uint8_t>& out) {
     timeline::compose(subpicture, canvas, true);
     const auto& c = subpicture.colors;
-    return build_picture(canvas, settings.minus2 != 0 ? 2 : 0, value_colour(c, 1),
+    return build_picture(canvas, script::minus2_row_shift(settings), value_colour(c, 1),
                          value_colour(c, 2), value_colour(c, 3), out);
 }
 

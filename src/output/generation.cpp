@@ -19,6 +19,7 @@
 #include "render/subpicture_canvas.h"
 #include "script/compatible.h"
 #include "script/script.h"
+#include "script/settings.h"
 #include "timeline/colours.h"
 #include "timeline/member_drawer.h"
 #include "timeline/palette.h"
@@ -160,9 +161,8 @@ std::string Run::part_path(int32_t part) const {
 }
 
 void Run::set_initial_state(const Subpicture* colours_from) {
-    const int32_t m = m_settings.minus2;
-    m_writer->set_area(0, m != 0 ? 2 : 0, m_settings.res_x - 1,
-                       m_settings.res_y - 1 - (m == 3 ? 1 : 0));
+    m_writer->set_area(0, script::minus2_row_shift(m_settings), m_settings.res_x - 1,
+                       m_settings.res_y - 1 - (m_settings.minus2 == 3 ? 1 : 0));
     m_writer->set_contrast(15, 15, 15, 0);
     if ((m_settings.compatible & script::compatible::kHeaderColours) != 0 &&
         colours_from != nullptr) {
@@ -289,7 +289,7 @@ bool Run::write_subpicture(const Subpicture& sp, size_t drawn_index,
         imaging::write_bitmap(canvas, std::string(), extent_options, colours, 5,
                               imaging::kDefaultPaletteOrder, extent, m_messages);
     }
-    const int32_t shift = m_settings.minus2 != 0 ? 2 : 0;
+    const int32_t shift = script::minus2_row_shift(m_settings);
     m_writer->set_area(extent.left, extent.top + shift, extent.right, extent.bottom + shift);
     if (!m_writer->write_subpicture(m_file.bytes, m_settings, m_palette, m_messages)) {
         return false;

@@ -154,6 +154,12 @@ struct ConversionSettings {
     void copy_from(const ConversionSettings& other) { *this = other; }
 };
 
+// The screen row a subpicture's first row shows on: with Minus2 on (2 or 3) the canvas is Minus2
+// rows shorter than ResY and stands two rows down; without it, at the top.
+inline int32_t minus2_row_shift(const ConversionSettings& s) {
+    return s.minus2 != 0 ? 2 : 0;
+}
+
 // Reads one TSRACONF payload. Pairs before an error stay applied. The first payload of a file
 // switches IntellColl, CollForesee, StickyColors and Comp off before applying its pairs.
 bool read_settings_payload(ConversionSettings& s, std::u16string_view payload);
