@@ -31,9 +31,9 @@ const char* const kNoSegmentsText =
 // an outline (no anti-alias); or three text colours (neither anti-alias nor outline).
 void set_classes(std::vector<script::CSubSegment>& runs, int32_t colour_mode) {
     for (auto& run : runs) {
-        run.text_class = colour_mode == 1 ? 2 : 0;
-        run.antialias_class = colour_mode == 1 ? 0 : render::kBackground;
-        run.outline_class = colour_mode == 3 ? render::kBackground : 1;
+        run.text_class = timeline::class_of_slot(colour_mode == 1 ? 0 : 1);
+        run.antialias_class = colour_mode == 1 ? timeline::class_of_slot(1) : render::kBackground;
+        run.outline_class = colour_mode == 3 ? render::kBackground : timeline::class_of_slot(2);
     }
 }
 

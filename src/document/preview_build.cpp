@@ -60,13 +60,11 @@ render::Bitmap<uint32_t> paint_subpicture(const timeline::Subpicture& sp,
     const auto& c = script.settings;
     render::SubpictureCanvas canvas(c.res_x, c.res_y - c.minus2);
     timeline::compose(sp, canvas, true);
-    // Class 2 takes the first slot's colour, class 0 the second's, class 1 the third's.
-    const uint32_t by_class[4] = {sp.colors.slot1, sp.colors.slot2, sp.colors.slot0, c.back_color};
     render::Bitmap<uint32_t> image(canvas.width(), canvas.height(), c.back_color & 0xFFFFFF);
     for (int32_t y = 0; y < canvas.height(); ++y) {
         for (int32_t x = 0; x < canvas.width(); ++x) {
             const uint8_t k = canvas.classes().at(x, y);
-            image.at(x, y) = by_class[k < 4 ? k : 3] & 0xFFFFFF;
+            image.at(x, y) = timeline::colour_of_class(sp.colors, k, c.back_color) & 0xFFFFFF;
         }
     }
     return image;

@@ -50,7 +50,8 @@ struct SubpictureRow {
 };
 std::vector<SubpictureRow> subpicture_rows(const PreviewBuild& build, const script::Script& script);
 
-// The composed subpicture at full output size over BackColor, each class in its slot's colour.
+// The composed subpicture at full output size over BackColor, each pixel class in its slot's
+// colour (timeline::colour_of_class).
 render::Bitmap<uint32_t> paint_subpicture(const timeline::Subpicture& sp,
                                           const script::Script& script);
 

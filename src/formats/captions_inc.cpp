@@ -18,6 +18,7 @@
 #include "formats/script_text.h"
 #include "render/font_cache.h"
 #include "render/font_engine.h"
+#include "script/compatible.h"
 #include "script/script.h"
 #include "timeline/placement.h"
 #include "timeline/subpictures.h"
@@ -34,8 +35,6 @@ using timeline::SubpictureMember;
 
 constexpr int kRows = 12;
 constexpr int kLastRow = kRows - 1;
-// "Include names in Captions Inc. export": lines carry the actor instead of a colour code.
-constexpr int32_t kNamesBit = 0x10;
 constexpr int kDarkLimit = 160;
 
 using RowMask = uint16_t;
@@ -94,7 +93,7 @@ class CaptionsExport {
     CaptionsExport(const script::ConversionSettings& settings, timeline::Timeline& timeline)
         : m_settings(settings),
           m_bytes(settings),
-          m_names((settings.compatible & kNamesBit) != 0),
+          m_names((settings.compatible & script::compatible::kCaptionNames) != 0),
           m_sps(timeline.subpictures()),
           m_captions(timeline.size()),
           m_taken(m_sps.size(), 0) {}

@@ -4,6 +4,7 @@
 #include "base/messages.h"
 #include "formats/script_text.h"
 #include "formats/writers.h"
+#include "timeline/colour_slots.h"
 
 namespace tessara::formats {
 
@@ -41,7 +42,7 @@ void ScriptWriter::set_file(std::u16string bitmap_name, int32_t number) {
 
 void ScriptWriter::set_colors(int32_t a, int32_t b, int32_t c, int32_t d) {
     auto index = [](int32_t v) { return v < 0 ? 0 : v; };
-    const std::array<int32_t, kClassCount> held = {index(b), index(c), index(a), index(d)};
+    const auto held = timeline::by_class(std::array{index(a), index(b), index(c), index(d)});
     if (held != m_colors) {
         m_colors = held;
         m_colors_changed = true;
@@ -50,7 +51,7 @@ void ScriptWriter::set_colors(int32_t a, int32_t b, int32_t c, int32_t d) {
 
 void ScriptWriter::set_contrast(int32_t a, int32_t b, int32_t c, int32_t d) {
     auto level = [](int32_t v) { return v < 0 || v > 15 ? 0 : v; };
-    const std::array<int32_t, kClassCount> held = {level(b), level(c), level(a), level(d)};
+    const auto held = timeline::by_class(std::array{level(a), level(b), level(c), level(d)});
     if (held != m_contrast) {
         m_contrast = held;
         m_contrast_changed = true;

@@ -45,7 +45,8 @@ using script::FrameTime;
 // The local date and time a header is stamped with (the Toshiba creation date).
 using LocalClock = std::function<std::tm()>;
 
-// Pixel classes of a bitmap: 0 and 1 are the emphasis colours, 2 the pattern, 3 the background.
+// Pixel classes of a bitmap, 3 being the background. The scripts' pattern, emphasis 1 and
+// emphasis 2 colours are slots 0, 1 and 2; timeline/colour_slots.h says which class each draws.
 inline constexpr int kClassCount = 4;
 
 struct DisplayArea {
@@ -71,9 +72,10 @@ class ScriptWriter {
     // The bitmap's name relative to the script's folder, and the 1-based subpicture number.
     void set_file(std::u16string bitmap_name, int32_t number);
     // Palette indices of the subpicture's colours (slot 0, 1, 2 and the background). They are
-    // held per pixel class as (b, c, a, d); negative indices become 0.
+    // held per pixel class (timeline::by_class); negative indices become 0.
     void set_colors(int32_t a, int32_t b, int32_t c, int32_t d);
-    // Contrasts 0-15, held per pixel class as (b, c, a, d); values outside 0-15 become 0.
+    // Contrasts 0-15 of slot 0, 1, 2 and the background, held per pixel class like the colours;
+    // values outside 0-15 become 0.
     void set_contrast(int32_t a, int32_t b, int32_t c, int32_t d);
     // In output pixels, stored as given (inclusive or exclusive right/bottom depending on the
     // caller; the writers document which they expect).

@@ -19,7 +19,8 @@ void put_palette_comments(std::string& out, const PaletteView& palette, int firs
 // The "Contrast\t(k0 k1 k2 k3)" line.
 void put_contrast_line(std::string& out, const std::array<int32_t, kClassCount>& contrast);
 
-// The user's fixed colour keys by pixel class: emphasis 1, emphasis 2, pattern, background.
+// The user's fixed colours (pattern, emphasis 1, emphasis 2 and background: slots 0, 1, 2 and
+// the background) as colour keys, per pixel class.
 std::array<Colour, kClassCount> fixed_color_keys(const ConversionSettings& settings);
 
 }  // namespace tessara::formats

@@ -3,6 +3,7 @@
 #include "formats/script_text.h"
 #include "formats/son_common.h"
 #include "formats/writers.h"
+#include "timeline/colour_slots.h"
 
 namespace tessara::formats {
 
@@ -35,8 +36,7 @@ void put_contrast_line(std::string& out, const std::array<int32_t, kClassCount>&
 }
 
 std::array<Colour, kClassCount> fixed_color_keys(const ConversionSettings& settings) {
-    const auto& keys = settings.fixed_colors;
-    return {keys[1], keys[2], keys[0], keys[3]};
+    return timeline::by_class(settings.fixed_colors);
 }
 
 namespace {

@@ -3,17 +3,13 @@
 #include "formats/script_text.h"
 #include "formats/son_common.h"
 #include "formats/writers.h"
+#include "script/compatible.h"
 
 namespace tessara::formats {
 
 namespace {
 
 constexpr int32_t kSstPaletteSize = 16;
-
-// Compatible bits that shape the header for other versions of the authoring tool.
-constexpr int32_t kHeaderColorBit = 0x80;
-constexpr int32_t kDotDirectoryBit = 0x200;
-constexpr int32_t kPixelAreaFrom2Bit = 0x400;
 
 // Scenarist numbers palette entries from 1.
 class SstWriter final : public ScriptWriter {
@@ -32,19 +28,20 @@ class SstWriter final : public ScriptWriter {
         put(out, "st_format\t%s\n", "2");
         put(out, "Display_Start\t%s\n", "non_forced");
         put_tv_lines(out, settings, base);
-        if ((settings.compatible & kPixelAreaFrom2Bit) != 0) {
+        if ((settings.compatible & script::compatible::kPixelAreaFrom2) != 0) {
             put(out, "Pixel_Area\t(%d %d)\n", 2, m_area.bottom - m_area.top + 2);
         } else {
             put(out, "Pixel_Area\t(%d %d)\n", 0, m_area.bottom - m_area.top);
         }
-        const std::string dir =
-            (settings.compatible & kDotDirectoryBit) != 0 ? "." : text_bytes(directory);
+        const std::string dir = (settings.compatible & script::compatible::kDotDirectory) != 0
+                                    ? "."
+                                    : text_bytes(directory);
         put(out, "Directory\t%s\n", dir.c_str());
         put(out, "Subtitle\t%s\n", text_bytes(file_title(settings.output_file)).c_str());
         put(out, "Display_Area\t(%d %d %d %d)\n", m_area.left, m_area.top, m_area.right,
             m_area.bottom);
         put_contrast_line(out, m_contrast);
-        if ((settings.compatible & kHeaderColorBit) != 0) {
+        if ((settings.compatible & script::compatible::kHeaderColours) != 0) {
             put(out, "Color\t\t(%d %d %d %d)\n", m_colors[1] + 1, m_colors[0] + 1, m_colors[2] + 1,
                 m_colors[3] + 1);
         }

@@ -11,6 +11,7 @@
 #include "base/text.h"
 #include "render/subpicture_canvas.h"
 #include "script/settings.h"
+#include "timeline/colour_slots.h"
 #include "timeline/subpictures.h"
 #include "timeline/timeline.h"
 
@@ -63,6 +64,18 @@ std::string smpte_text(const script::FrameTime& ft) {
     return base::utf16_to_utf8(script::format_smpte(ft));
 }
 
+// A class's pixel value in a picture: 3 minus the class, so that values 1, 2 and 3 stand for
+// classes 2, 1 and 0; 0 (transparent) for the background and the classes above it, which never
+// reach a canvas.
+uint8_t picture_value(uint8_t pixel_class) {
+    return pixel_class < render::kBackground ? static_cast<uint8_t>(3 - pixel_class) : 0;
+}
+
+// The colour the plug-in paints pixel value 1, 2 or 3 in: that of the class the value stands for.
+uint32_t value_colour(const timeline::SubpictureColors& colours, uint8_t value) {
+    return timeline::colour_of_class(colours, static_cast<uint8_t>(3 - value), 0);
+}
+
 }  // namespace
 
 void compare_picture_lists(const std::vector<SentPicture>& sent,
@@ -112,10 +125,7 @@ bool build_picture(const render::SubpictureCanvas& canvas, int32_t row_offset, u
             }
             pixels.resize(static_cast<size_t>(last - first + 1));
             for (int32_t x = first; x <= last; ++x) {
-                const uint8_t c = row[x];
-                // Class 3 (background) is transparent; classes above it never reach a canvas
-                // but would be transparent too.
-                pixels[static_cast<size_t>(x - first)] = c < 3 ? static_cast<uint8_t>(3 - c) : 0;
+                pixels[static_cast<size_t>(x - first)] = picture_value(row[x]);
             }
             builder.add_row(y + row_offset, first, pixels);
         }
@@ -128,7 +138,8 @@ bool subpicture_picture(const timeline::Subpicture& subpicture,
                         render::SubpictureCanvas& canvas, std::vector<uint8_t>& out) {
     timeline::compose(subpicture, canvas, true);
     const auto& c = subpicture.colors;
-    return build_picture(canvas, settings.minus2 != 0 ? 2 : 0, c.slot0, c.slot2, c.slot1, out);
+    return build_picture(canvas, script::minus2_row_shift(settings), value_colour(c, 1),
+                         value_colour(c, 2), value_colour(c, 3), out);
 }
 
 script::FrameTime preview_offset(const script::ConversionSettings& settings) {

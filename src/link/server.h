@@ -79,8 +79,9 @@ bool build_picture(const render::SubpictureCanvas& canvas, int32_t row_offset, u
                    uint32_t colour2, uint32_t colour3, std::vector<uint8_t>& out);
 
 // The picture the plug-in receives for a subpicture: composed into the canvas (of the output
-// size less Minus2 rows), rows moved down two when Minus2 is on, pixel values 1, 2 and 3 painted
-// in colour slots 0, 2 and 1. False when the picture cannot be built.
+// size less Minus2 rows), rows moved down by script::minus2_row_shift, each pixel value painted
+// in the colour of the class it stands for (timeline::colour_of_class). False when the picture
+// cannot be built.
 bool subpicture_picture(const timeline::Subpicture& subpicture,
                         const script::ConversionSettings& settings,
                         render::SubpictureCanvas& canvas, std::vector<uint8_t>& out);

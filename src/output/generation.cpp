@@ -17,7 +17,9 @@
 #include "imaging/image_types.h"
 #include "render/font_cache.h"
 #include "render/subpicture_canvas.h"
+#include "script/compatible.h"
 #include "script/script.h"
+#include "script/settings.h"
 #include "timeline/colours.h"
 #include "timeline/member_drawer.h"
 #include "timeline/palette.h"
@@ -159,11 +161,11 @@ std::string Run::part_path(int32_t part) const {
 }
 
 void Run::set_initial_state(const Subpicture* colours_from) {
-    const int32_t m = m_settings.minus2;
-    m_writer->set_area(0, m != 0 ? 2 : 0, m_settings.res_x - 1,
-                       m_settings.res_y - 1 - (m == 3 ? 1 : 0));
+    m_writer->set_area(0, script::minus2_row_shift(m_settings), m_settings.res_x - 1,
+                       m_settings.res_y - 1 - (m_settings.minus2 == 3 ? 1 : 0));
     m_writer->set_contrast(15, 15, 15, 0);
-    if ((m_settings.compatible & 0x80) != 0 && colours_from != nullptr) {
+    if ((m_settings.compatible & script::compatible::kHeaderColours) != 0 &&
+        colours_from != nullptr) {
         m_writer->set_colors(m_palette.index_of(colours_from->colors.slot0),
                              m_palette.index_of(colours_from->colors.slot1),
                              m_palette.index_of(colours_from->colors.slot2), 0);
@@ -265,8 +267,7 @@ bool Run::write_subpicture(const Subpicture& sp, size_t drawn_index,
     m_writer->set_colors(m_palette.index_of(sp.colors.slot0), m_palette.index_of(sp.colors.slot1),
                          m_palette.index_of(sp.colors.slot2), 0);
 
-    const auto keys = m_writer->color_keys(m_palette, m_settings);
-    const imaging::ClassColours colours = {keys[0], keys[1], keys[2], keys[3]};
+    const imaging::ClassColours colours = m_writer->color_keys(m_palette, m_settings);
     const auto order = m_writer->bitmap_index_order(m_image_type);
     imaging::PaletteOrder palette_order = imaging::kDefaultPaletteOrder;
     for (size_t k = 0; k < palette_order.size(); ++k) {
@@ -288,7 +289,7 @@ bool Run::write_subpicture(const Subpicture& sp, size_t drawn_index,
         imaging::write_bitmap(canvas, std::string(), extent_options, colours, 5,
                               imaging::kDefaultPaletteOrder, extent, m_messages);
     }
-    const int32_t shift = m_settings.minus2 != 0 ? 2 : 0;
+    const int32_t shift = script::minus2_row_shift(m_settings);
     m_writer->set_area(extent.left, extent.top + shift, extent.right, extent.bottom + shift);
     if (!m_writer->write_subpicture(m_file.bytes, m_settings, m_palette, m_messages)) {
         return false;

@@ -30,8 +30,8 @@ struct FontEntry {
 
 // The settings font creation depends on.
 struct FontSettings {
-    bool old_scale = false;       // "Compatible" bit 256: sizes are stored 5/2 times larger
-    bool whole_pixels = false;    // "Compatible" bit 2: logical units are whole pixels
+    bool old_scale = false;       // script::compatible::kOldScale
+    bool whole_pixels = false;    // script::compatible::kWholePixels
     int32_t forced_charset = -1;  // "CodePage"; -1 keeps each style's own
     int32_t comp = 0;             // "Comp": 0 none, 1 for 4:3, 2 for 16:9 width compensation
     int32_t output_width = 720;   // "ResX"

@@ -8,6 +8,7 @@
 #include "base/messages.h"
 #include "render/pixel_classes.h"
 #include "render/right_to_left.h"
+#include "script/compatible.h"
 #include "script/script.h"
 #include "script/style_override.h"
 
@@ -75,7 +76,7 @@ LayoutSettings LayoutSettings::from_script(const script::Script& script) {
     const script::ConversionSettings& c = script.settings;
     LayoutSettings s;
     s.fonts.old_scale = c.old_scale();
-    s.fonts.whole_pixels = (c.compatible & kWholePixels) != 0;
+    s.fonts.whole_pixels = (c.compatible & script::compatible::kWholePixels) != 0;
     s.fonts.forced_charset = c.code_page;
     s.fonts.comp = c.comp;
     s.fonts.output_width = script.output_width;
@@ -177,11 +178,12 @@ std::optional<RenderedSegment> draw_run(const CSubSegment& run, const Style& sub
     seg.outline = o;
     seg.ascent = entry.ascent_px;
     seg.inner_width = w - 2 * pad;
-    seg.advance = (settings.compatible & LayoutSettings::kOutlineWidensWordSpacing) != 0
+    seg.advance = (settings.compatible & script::compatible::kOutlineWidensWordSpacing) != 0
                       ? w - 2 * pad - o
                       : w - 2 * pad - 2 * o;
-    seg.line_height =
-        (settings.compatible & LayoutSettings::kOutlineWidensLineSpacing) != 0 ? h - o : h - 2 * o;
+    seg.line_height = (settings.compatible & script::compatible::kOutlineWidensLineSpacing) != 0
+                          ? h - o
+                          : h - 2 * o;
     seg.space_before = run.space_before ? space_advance : 0;
     seg.space_after = run.space_after ? space_advance : 0;
     seg.line_break_after = run.line_break_after;
@@ -438,7 +440,7 @@ void position_segments(RenderedSubtitle& sub, int32_t available, int32_t style_l
     const Line& last = lines.back();
     sub.box_width = widest;
     sub.box_height = first.max_outline + last.max_outline + last.top + last.height;
-    const bool widened = (settings.compatible & LayoutSettings::kOutlineWidensLineSpacing) != 0;
+    const bool widened = (settings.compatible & script::compatible::kOutlineWidensLineSpacing) != 0;
     sub.collision_height = widened ? sub.box_height : last.top + last.height;
     sub.collision_top = widened ? 0 : first.max_outline;
     sub.trailing_line_space =

@@ -32,7 +32,7 @@ struct LayoutSettings {
     int32_t char_spacing = 0;    // "CharSpacing", device pixels
     int32_t line_spacing = 0;    // "LineSpacing", percent; 0 = 100
     int32_t tab_width = 32;      // "TabWidth"
-    int32_t compatible = 0;      // "Compatible" bits
+    int32_t compatible = 0;      // "Compatible" bits (script/compatible.h)
     bool bw_wrap = true;         // "BWWrap": balanced line breaking
     bool scale_screen = true;    // "ScaleScreen": margins scaled from script to output size
     bool right_to_left = false;  // "RightToLeft"
@@ -45,10 +45,6 @@ struct LayoutSettings {
     // drawing pass would refuse it, so that the geometry is the one drawing gives. For a build
     // that measures first and draws each subtitle only when its bitmap is written.
     bool refuse_undrawable = false;
-
-    static constexpr int32_t kOutlineWidensWordSpacing = 1;
-    static constexpr int32_t kWholePixels = 2;
-    static constexpr int32_t kOutlineWidensLineSpacing = 4;
 
     static LayoutSettings from_script(const script::Script& script);
 };

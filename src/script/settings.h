@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "script/compatible.h"
 #include "script/style.h"
 #include "script/timecode.h"
 
@@ -144,8 +145,7 @@ struct ConversionSettings {
     // Copy of the script's playing resolution: SSA width and height, output width and height.
     std::array<int32_t, 4> playing_resolution = {0, 0, 0, 0};
 
-    static constexpr int32_t kOldScaleBit = 256;
-    bool old_scale() const { return (compatible & kOldScaleBit) != 0; }
+    bool old_scale() const { return (compatible & compatible::kOldScale) != 0; }
     bool iauthor() const { return scr_type == ScriptType::IAU; }
 
     // Back to the defaults after reset (everything, bookkeeping included).
@@ -153,6 +153,12 @@ struct ConversionSettings {
     // Takes every setting of `other` (the dialogs edit a copy and copy it back).
     void copy_from(const ConversionSettings& other) { *this = other; }
 };
+
+// The screen row a subpicture's first row shows on: with Minus2 on (2 or 3) the canvas is Minus2
+// rows shorter than ResY and stands two rows down; without it, at the top.
+inline int32_t minus2_row_shift(const ConversionSettings& s) {
+    return s.minus2 != 0 ? 2 : 0;
+}
 
 // Reads one TSRACONF payload. Pairs before an error stay applied. The first payload of a file
 // switches IntellColl, CollForesee, StickyColors and Comp off before applying its pairs.

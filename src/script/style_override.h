@@ -34,7 +34,7 @@ struct StyleOverride {
 // 14, 15, 6, 7, 16, 10, 5 in that order; the vertical margin lands on the top margin for a top
 // aligned result, else on the bottom one). When the anti-alias colour is not given but a text or
 // outline colour is, it is synthesised again. The result has a fresh id. old_scale: the
-// "Compatible" bit 256, under which override sizes are multiplied by 5/2 (rounding).
+// compatible::kOldScale, under which override sizes are multiplied by 5/2 (rounding).
 Style merge_style(const Style& base, const StyleOverride* ov, bool old_scale);
 
 }  // namespace tessara::script

@@ -25,6 +25,12 @@ constexpr int32_t kMainRunBonus = 1000;
 // Outweighs any precedence: a subtitle that already has colours keeps them.
 constexpr int32_t kStickyBonus = 1000000;
 
+// The classes runs are drawn with to show the colour of slot 0, 1 and 2, and no pixels at all.
+constexpr uint8_t kSlot0Class = class_of_slot(0);
+constexpr uint8_t kSlot1Class = class_of_slot(1);
+constexpr uint8_t kSlot2Class = class_of_slot(2);
+constexpr uint8_t kNoPixels = render::kBackground;
+
 bool is_colour_override(const CSubSegment& run) {
     return run.override &&
            (run.override->primary || run.override->outline_colour || run.override->antialias);
@@ -140,7 +146,9 @@ bool assign_colours(Subpicture& subpicture, const script::ConversionSettings& se
         case 1: {
             const Colour a = head.antialias;
             const Colour o = head.outline;
-            for_each_run([&](CSubSegment& run, Colour, Colour) { set_run(run, m, 2, a, 0, o, 1); });
+            for_each_run([&](CSubSegment& run, Colour, Colour) {
+                set_run(run, m, kSlot0Class, a, kSlot1Class, o, kSlot2Class);
+            });
             colours = {m, a, o, true};
             break;
         }
@@ -161,15 +169,15 @@ bool assign_colours(Subpicture& subpicture, const script::ConversionSettings& se
             const Colour t3 = first_other(s_at, [&](Colour c) { return c != m && c != s; }).first;
             for_each_run([&](CSubSegment& run, Colour t, Colour) {
                 Colour text = m;
-                uint8_t cls = 2;
+                uint8_t cls = kSlot0Class;
                 if (t == s) {
                     text = s;
-                    cls = 0;
+                    cls = kSlot1Class;
                 } else if (t == t3) {
                     text = t3;
-                    cls = 1;
+                    cls = kSlot2Class;
                 }
-                set_run(run, text, cls, text, 3, text, 3);
+                set_run(run, text, cls, text, kNoPixels, text, kNoPixels);
             });
             colours = {m, s, t3, true};
             break;
@@ -185,24 +193,24 @@ bool assign_colours(Subpicture& subpicture, const script::ConversionSettings& se
             }
             for_each_run([&](CSubSegment& run, Colour t, Colour ol) {
                 Colour text = m;
-                uint8_t text_class = 2;
+                uint8_t text_class = kSlot0Class;
                 if (t == s) {
                     text = s;
-                    text_class = 0;
+                    text_class = kSlot1Class;
                 } else if (t == o) {
                     text = o;
-                    text_class = 1;
+                    text_class = kSlot2Class;
                 }
                 Colour outline = o;
-                uint8_t outline_class = 1;
+                uint8_t outline_class = kSlot2Class;
                 if (ol == s) {
                     outline = s;
-                    outline_class = 0;
+                    outline_class = kSlot1Class;
                 } else if (ol == m) {
                     outline = m;
-                    outline_class = 2;
+                    outline_class = kSlot0Class;
                 }
-                set_run(run, text, text_class, m, 3, outline, outline_class);
+                set_run(run, text, text_class, m, kNoPixels, outline, outline_class);
             });
             colours = {m, s, o, true};
             break;

@@ -4,6 +4,7 @@
 #include <limits>
 #include <utility>
 
+#include "script/compatible.h"
 #include "script/script.h"
 
 namespace tessara::timeline {
@@ -397,7 +398,7 @@ void place_all(Timeline& timeline, const PlacementSettings& settings) {
     }
 
     std::vector<PlacementPass> passes = {PlacementPass::Automatic, PlacementPass::Manual};
-    if ((settings.compatible & PlacementSettings::kSinglePassBit) != 0) {
+    if ((settings.compatible & script::compatible::kSinglePlacementPass) != 0) {
         passes = {PlacementPass::Single};
     }
     const size_t n = subpictures.size();

@@ -26,10 +26,7 @@ namespace tessara::timeline {
 struct PlacementSettings {
     int32_t res_x = 720, res_y = 480, minus2 = 2;
     bool no_hrz_coll = false, intell_coll = true, coll_foresee = true;
-    int32_t compatible = 0;
-
-    // "Manual and automatic positioning have the same priority": one pass over everything.
-    static constexpr int32_t kSinglePassBit = 8;
+    int32_t compatible = 0;  // "Compatible" bits (script/compatible.h)
 
     static PlacementSettings from(const script::ConversionSettings& settings);
 

@@ -8,6 +8,7 @@
 
 #include "render/text_layout.h"
 #include "script/timecode.h"
+#include "timeline/colour_slots.h"
 
 namespace tessara::base {
 class Messages;
@@ -29,18 +30,6 @@ struct TimedSubtitle {
     script::DialogueEvent* event = nullptr;  // not owned
     script::FrameTime start;                 // first visible frame
     script::FrameTime stop;                  // first frame no longer visible; start < stop
-};
-
-// The three colours of a subpicture. Slot 0 draws class 2, slot 1 class 0, slot 2 class 1.
-struct SubpictureColors {
-    script::Colour slot0 = 0;
-    script::Colour slot1 = 0;
-    script::Colour slot2 = 0;
-    bool assigned = false;
-
-    bool same_colours(const SubpictureColors& o) const {
-        return slot0 == o.slot0 && slot1 == o.slot1 && slot2 == o.slot2;
-    }
 };
 
 inline constexpr int32_t kUnsetPosition = INT32_MAX;

@@ -7,6 +7,7 @@
 #include "base/messages.h"
 #include "script/script.h"
 #include "script/settings.h"
+#include "timeline/colour_slots.h"
 #include "timeline/colours.h"
 
 namespace tessara::timeline {
@@ -175,6 +176,34 @@ TEST(AssignColours, ReportsChangesAndTakesUpEditedStyles) {
     Subpicture none = slice({&e});
     EXPECT_FALSE(assign_colours(none, mode(1)));
     EXPECT_FALSE(none.colors.assigned);
+}
+
+// Whatever assign_colours decides, a run drawn with the classes it was given shows the colours
+// it was given once the subpicture's slots are painted.
+TEST(AssignColours, EveryRunIsPaintedInTheColoursItWasAssigned) {
+    for (int32_t colors : {1, 2, 3}) {
+        SCOPED_TRACE(colors);
+        Colouring c;
+        auto& a = c.event(kWhite, 4, kBlue);
+        auto& b = c.event(kYellow, 3, kWhite);
+        auto& d = c.event(kRed, 2, kYellow);
+        auto& e = c.event(kBlue, 1, kGreen);
+        Subpicture sp = slice({&e, &d, &b, &a});
+        ASSERT_TRUE(assign_colours(sp, mode(colors)));
+        for (const auto* ev : {&a, &b, &d, &e}) {
+            const script::CSubSegment& run = ev->runs[0];
+            const std::pair<uint8_t, Colour> drawn[] = {
+                {run.text_class, run.assigned_text},
+                {run.antialias_class, run.assigned_antialias},
+                {run.outline_class, run.assigned_outline}};
+            for (const auto& [cls, colour] : drawn) {
+                if (cls != render::kBackground) {
+                    EXPECT_EQ(colour_of_class(sp.colors, cls, kGreen + 1), colour)
+                        << "class " << int{cls};
+                }
+            }
+        }
+    }
 }
 
 TEST(CheckPalette, SixteenEntriesWithFourteenHonouredTakeTwoNewColoursOnly) {

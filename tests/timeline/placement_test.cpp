@@ -3,6 +3,7 @@
 #include <deque>
 #include <random>
 
+#include "script/compatible.h"
 #include "script/script.h"
 #include "timeline/placement.h"
 
@@ -211,7 +212,7 @@ TEST(IntelligentPlacement, APlacedSubtitleOfAnotherAlignmentBlocksWhereItWasPlac
 }
 
 TEST(IntelligentPlacement, ManualPositionsComeSecondUnlessCompatible8) {
-    for (int32_t compatible : {0, PlacementSettings::kSinglePassBit}) {
+    for (int32_t compatible : {0, script::compatible::kSinglePlacementPass}) {
         Scene sc;
         auto& manual = sc.event(10);
         manual.user_override.emplace().pos_x = 100;
