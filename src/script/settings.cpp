@@ -121,7 +121,7 @@ std::u16string join(const std::vector<T>& items, char16_t sep) {
     return out;
 }
 
-using CS = ConversionSettings;
+using CS = SettingsValues;
 using Entries = std::vector<std::u16string>;
 
 // When a simple setting is written.
@@ -135,6 +135,10 @@ struct KeyDef {
     void (*write)(const KeyDef&, const CS&, Entries&);  // null for keys that are only read
     SettingValue (*get)(const CS&);                     // null for keys that are only read
     When when = When::Always;
+    // The range of a whole-number key, where the table checks one.
+    bool ranged = false;
+    int32_t lo = 0;
+    int32_t hi = 0;
 };
 
 std::u16string pair(std::u16string_view key, std::u16string_view value) {
@@ -587,6 +591,13 @@ bool read_bpp(CS& s, std::u16string_view v) {
 constexpr int32_t kIntMin = INT32_MIN;
 constexpr int32_t kIntMax = INT32_MAX;
 
+// A whole-number key read in the range lo-hi: the range serves the reader and is listed.
+template <int32_t CS::*M, int32_t Lo, int32_t Hi>
+constexpr KeyDef int_key(std::u16string_view key, void (*write)(const KeyDef&, const CS&, Entries&),
+                         When when = When::Always) {
+    return KeyDef{key, false, read_int<M, Lo, Hi>, write, get_int<M>, when, true, Lo, Hi};
+}
+
 // The key table, in written order.
 const KeyDef kKeys[] = {
     {u"OutputFile", true, read_text<&CS::output_file>, write_path<&CS::output_file>,
@@ -598,10 +609,8 @@ const KeyDef kKeys[] = {
     {u"BackMovie", true, read_back_movie, write_back_movie, get_text<&CS::back_movie>},
     {u"BackOffset", false, read_text<&CS::back_offset>, write_back_offset,
      get_text<&CS::back_offset>},
-    {u"CropAbove", false, read_int<&CS::crop_above, 0, 600>, write_crop<&CS::crop_above>,
-     get_int<&CS::crop_above>},
-    {u"CropBelow", false, read_int<&CS::crop_below, 0, 600>, write_crop<&CS::crop_below>,
-     get_int<&CS::crop_below>},
+    int_key<&CS::crop_above, 0, 600>(u"CropAbove", write_crop<&CS::crop_above>),
+    int_key<&CS::crop_below, 0, 600>(u"CropBelow", write_crop<&CS::crop_below>),
     {u"BackColor", false, read_hex<&CS::back_color>, write_back_color, get_hex<&CS::back_color>},
     {u"DoLevels", false, read_bool<&CS::do_levels>, write_bool<&CS::do_levels>,
      get_bool<&CS::do_levels>, When::On},
@@ -612,25 +621,21 @@ const KeyDef kKeys[] = {
     {u"FPSin", false, read_fps_in, write_fps_in, get_fps_in},
     {u"FPSout", false, read_fps_out, write_fps_out, get_fps_out},
     {u"DropFrame", false, read_drop_frame, write_drop_frame, get_drop_frame},
-    {u"Colors", false, read_int<&CS::colors, 1, 3>, write_int<&CS::colors>, get_int<&CS::colors>},
-    {u"ResX", false, read_int<&CS::res_x, 60, 4800>, write_int<&CS::res_x>, get_int<&CS::res_x>},
-    {u"ResY", false, read_int<&CS::res_y, 60, 4800>, write_int<&CS::res_y>, get_int<&CS::res_y>},
-    {u"TabWidth", false, read_int<&CS::tab_width, 1, 200>, write_int<&CS::tab_width>,
-     get_int<&CS::tab_width>},
+    int_key<&CS::colors, 1, 3>(u"Colors", write_int<&CS::colors>),
+    int_key<&CS::res_x, 60, 4800>(u"ResX", write_int<&CS::res_x>),
+    int_key<&CS::res_y, 60, 4800>(u"ResY", write_int<&CS::res_y>),
+    int_key<&CS::tab_width, 1, 200>(u"TabWidth", write_int<&CS::tab_width>),
     {u"OutputBackground", false, read_hex<&CS::output_background>,
      write_hex<&CS::output_background>, get_hex<&CS::output_background>},
-    {u"SafeFrm", false, read_int<&CS::safe_frm, 0, 99>, write_int<&CS::safe_frm>,
-     get_int<&CS::safe_frm>},
+    int_key<&CS::safe_frm, 0, 99>(u"SafeFrm", write_int<&CS::safe_frm>),
     {u"ClipMinusOnePixel", false, read_bool<&CS::clip_minus_one_pixel>,
      write_bool<&CS::clip_minus_one_pixel>, get_bool<&CS::clip_minus_one_pixel>, When::Always},
     {u"DVDSeparate", false, read_bool<&CS::dvd_separate>, write_bool<&CS::dvd_separate>,
      get_bool<&CS::dvd_separate>, When::On},
-    {u"FixedWidth", false, read_int<&CS::fixed_width, 60, 4800>, write_int<&CS::fixed_width>,
-     get_int<&CS::fixed_width>, When::Positive},
-    {u"LineSpacing", false, read_int<&CS::line_spacing, 0, 2000>, write_line_spacing,
-     get_int<&CS::line_spacing>},
-    {u"CharSpacing", false, read_int<&CS::char_spacing, -2000, 2000>, write_int<&CS::char_spacing>,
-     get_int<&CS::char_spacing>, When::NonZero},
+    int_key<&CS::fixed_width, 60, 4800>(u"FixedWidth", write_int<&CS::fixed_width>, When::Positive),
+    int_key<&CS::line_spacing, 0, 2000>(u"LineSpacing", write_line_spacing),
+    int_key<&CS::char_spacing, -2000, 2000>(u"CharSpacing", write_int<&CS::char_spacing>,
+                                            When::NonZero),
     {u"StickyColors", false, read_bool<&CS::sticky_colors>, write_bool<&CS::sticky_colors>,
      get_bool<&CS::sticky_colors>, When::On},
     {u"DontClip", false, read_bool<&CS::dont_clip>, write_bool<&CS::dont_clip>,
@@ -655,8 +660,8 @@ const KeyDef kKeys[] = {
      get_bool<&CS::show_snaps>, When::Off},
     {u"FullWidth", false, read_bool<&CS::full_width>, write_bool<&CS::full_width>,
      get_bool<&CS::full_width>, When::On},
-    {u"Compatible", false, read_int<&CS::compatible, kIntMin, kIntMax>, write_int<&CS::compatible>,
-     get_int<&CS::compatible>, When::NonZero},
+    int_key<&CS::compatible, kIntMin, kIntMax>(u"Compatible", write_int<&CS::compatible>,
+                                               When::NonZero),
     {u"StopIsNext", false, read_bool<&CS::stop_is_next>, write_bool<&CS::stop_is_next>,
      get_bool<&CS::stop_is_next>, When::On},
     {u"DontCheckFR", false, read_bool<&CS::dont_check_fr>, write_bool<&CS::dont_check_fr>,
@@ -667,7 +672,7 @@ const KeyDef kKeys[] = {
     {u"BWWrap", false, read_bool<&CS::bw_wrap>, write_bool<&CS::bw_wrap>, get_bool<&CS::bw_wrap>,
      When::Always},
     {u"ScrType", false, read_scr_type, write_scr_type, get_scr_type},
-    {u"Comp", false, read_int<&CS::comp, 0, 2>, write_int<&CS::comp>, get_int<&CS::comp>},
+    int_key<&CS::comp, 0, 2>(u"Comp", write_int<&CS::comp>),
     {u"Color0", false, read_fixed_color<0>, write_fixed_color<0>, get_fixed_color<0>},
     {u"Color1", false, read_fixed_color<1>, write_fixed_color<1>, get_fixed_color<1>},
     {u"Color2", false, read_fixed_color<2>, write_fixed_color<2>, get_fixed_color<2>},
@@ -708,6 +713,37 @@ const KeyDef* find_key(std::u16string_view key) {
     }
     return nullptr;
 }
+
+}  // namespace
+
+std::optional<SettingKeyInfo> setting_key_info(std::u16string_view key) {
+    const KeyDef* k = find_key(key);
+    if (k == nullptr) {
+        return std::nullopt;
+    }
+    SettingKeyInfo info;
+    info.key = k->key;
+    if (k->ranged) {
+        info.range = std::make_pair(k->lo, k->hi);
+    }
+    const SettingsValues defaults;
+    if (k->get != nullptr) {
+        info.default_value = k->get(defaults);
+    }
+    info.default_entries = written_entries(k->key, defaults);
+    return info;
+}
+
+std::vector<std::u16string> written_entries(std::u16string_view key, const SettingsValues& values) {
+    std::vector<std::u16string> entries;
+    const KeyDef* k = find_key(key);
+    if (k != nullptr && k->write != nullptr) {
+        k->write(*k, values, entries);
+    }
+    return entries;
+}
+
+namespace {
 
 bool is_expected_key(const KeyDef& k) {
     return k.key == u"Expected";

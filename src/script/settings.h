@@ -78,8 +78,11 @@ struct UserOverride {
     bool operator==(const UserOverride&) const = default;
 };
 
-// The conversion settings embedded in the script. Defaults are the values after reset.
-struct ConversionSettings {
+// The values of the conversion settings: what the script stores in its settings lines and what
+// the settings dialogs edit. A dialog copies them (`SettingsValues copy = settings;`), edits the
+// copy and assigns it back with ConversionSettings::assign_values(). Defaults are the values
+// after reset.
+struct SettingsValues {
     std::u16string output_file;
     std::u16string honor_file;
     std::u16string back_picture;
@@ -131,12 +134,18 @@ struct ConversionSettings {
     std::vector<LegacySegment> legacy_segments;
     int32_t code_page = -1;
     int32_t mb_code_page = 0;
-    int32_t font_scaling = 0;  // from old settings files only
+    int32_t font_scaling = 0;    // from old settings files only
+    int32_t expected_count = 0;  // "Expected": how many settings the file says it holds
 
-    // Bookkeeping of reading and editing.
+    bool old_scale() const { return (compatible & compatible::kOldScale) != 0; }
+    bool iauthor() const { return scr_type == ScriptType::IAU; }
+};
+
+// The settings of a loaded script: the values, and the bookkeeping of reading and editing the
+// file, which assigning values never touches.
+struct ConversionSettings : SettingsValues {
     std::u16string source_path;
     int32_t settings_count = 0;
-    int32_t expected_count = 0;
     bool settings_seen = false;
     bool modified = false;
     bool rebuild_needed = false;
@@ -145,13 +154,14 @@ struct ConversionSettings {
     // Copy of the script's playing resolution: SSA width and height, output width and height.
     std::array<int32_t, 4> playing_resolution = {0, 0, 0, 0};
 
-    bool old_scale() const { return (compatible & compatible::kOldScale) != 0; }
-    bool iauthor() const { return scr_type == ScriptType::IAU; }
-
     // Back to the defaults after reset (everything, bookkeeping included).
     void reset() { *this = ConversionSettings(); }
-    // Takes every setting of `other` (the dialogs edit a copy and copy it back).
-    void copy_from(const ConversionSettings& other) { *this = other; }
+    // Takes every value of `values`; the source path and the flags stay. Whether anything
+    // changed is for the caller to say (it marks the document modified).
+    void assign_values(const SettingsValues& values) {
+        static_cast<SettingsValues&>(*this) = values;
+    }
+    const SettingsValues& values() const { return *this; }
 };
 
 // The screen row a subpicture's first row shows on: with Minus2 on (2 or 3) the canvas is Minus2
@@ -227,6 +237,20 @@ std::vector<DescribedSetting> describe_settings(const ConversionSettings& s);
 
 // Every key of the settings key table, in written order, with the keys only older files hold.
 std::vector<std::u16string_view> setting_keys();
+
+// What the key table says of one key: the range of a whole-number key it checks, the default
+// value (none for keys only older files hold) and the entries the default is written as
+// (none where a default is not written).
+struct SettingKeyInfo {
+    std::u16string_view key;
+    std::optional<std::pair<int32_t, int32_t>> range;
+    std::optional<SettingValue> default_value;
+    std::vector<std::u16string> default_entries;
+};
+std::optional<SettingKeyInfo> setting_key_info(std::u16string_view key);
+// The entries ("KEY=VALUE") one key contributes when `values` are written; none for a key that
+// is not written or not known.
+std::vector<std::u16string> written_entries(std::u16string_view key, const SettingsValues& values);
 
 // Messages of the settings.
 extern const char* const kSettingCountMismatchText;

@@ -99,6 +99,12 @@ class IniFile {
 };
 
 // Reads the "General" values into `s`; false on the first bad value.
+// The range the settings key table checks for a whole-number key.
+std::pair<int32_t, int32_t> table_range(const char* key) {
+    const auto info = setting_key_info(base::utf8_to_utf16(key));
+    return info && info->range ? *info->range : std::make_pair(INT32_MIN, INT32_MAX);
+}
+
 bool read_general(const IniFile& ini, ConversionSettings& s, std::string& source_file,
                   int32_t& segments) {
     auto get = [&](const char* name) { return ini.get("General", name); };
@@ -123,13 +129,14 @@ bool read_general(const IniFile& ini, ConversionSettings& s, std::string& source
         out = v != 0;
         return true;
     };
-    // Empty or absent keeps `out`; otherwise lo-hi.
-    auto get_optional_int = [&](const char* name, int32_t lo, int32_t hi, int32_t& out) -> bool {
+    // Empty or absent keeps `out`; otherwise within the range the settings key table gives.
+    auto get_optional_int = [&](const char* name, int32_t& out) -> bool {
         auto text = get(name);
         if (!text || base::trim_blanks(*text).empty())
             return true;
+        const auto range = table_range(name);
         auto v = base::parse_int_exact(*text);
-        if (!v || *v < lo || *v > hi)
+        if (!v || *v < range.first || *v > range.second)
             return false;
         out = *v;
         return true;
@@ -151,16 +158,19 @@ bool read_general(const IniFile& ini, ConversionSettings& s, std::string& source
         return false;
     s.timing.drop_frame = v != 0;
     s.timing.fps_out_text = s.timing.drop_frame ? u"29.97" : get("FPSout").value_or(u"");
-    if (!get_int("Colors", 2, 1, 3, s.colors))
+    const auto colours = table_range("Colors");
+    if (!get_int("Colors", 2, colours.first, colours.second, s.colors))
         return false;
-    if (!get_optional_int("ResX", 60, 4800, s.res_x))
+    if (!get_optional_int("ResX", s.res_x))
         return false;
-    if (!get_optional_int("ResY", 60, 4800, s.res_y))
+    if (!get_optional_int("ResY", s.res_y))
         return false;
 
     if (auto text = get("FixedWidth"); text && !base::trim_blanks(*text).empty()) {
+        // Below 1 is "no fixed width"; anything else must be a width the table takes.
+        const auto widths = table_range("FixedWidth");
         auto w = base::parse_int_exact(*text);
-        if (!w || (*w >= 1 && (*w < 60 || *w > 4800)))
+        if (!w || (*w >= 1 && (*w < widths.first || *w > widths.second)))
             return false;
         s.fixed_width = *w < 1 ? 0 : *w;
     } else {
@@ -176,7 +186,7 @@ bool read_general(const IniFile& ini, ConversionSettings& s, std::string& source
         s.font_scaling = static_cast<int32_t>(d);
     }
     s.line_spacing = 0;
-    if (!get_optional_int("LineSpacing", 0, 2000, s.line_spacing))
+    if (!get_optional_int("LineSpacing", s.line_spacing))
         return false;
     if (!get_bool("StickyColors", 0, s.sticky_colors))
         return false;
@@ -315,7 +325,7 @@ bool read_old_settings_bytes(std::string_view bytes, ConversionSettings& setting
         messages.error(kInvalidSettingsFileText);
         return false;
     }
-    settings.copy_from(copy);
+    settings.assign_values(copy);
     return true;
 }
 

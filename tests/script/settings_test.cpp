@@ -640,3 +640,54 @@ TEST(UserOverrideLine, WrittenForms) {
 
 }  // namespace
 }  // namespace tessara::script
+
+namespace tessara::script {
+namespace {
+
+// A dialog's edited copy of the values cannot clear the document's path or flags.
+TEST(SettingsValues, AssigningAnEditedCopyKeepsTheBookkeeping) {
+    ConversionSettings settings;
+    settings.source_path = u"/films/a.ssa";
+    settings.modified = true;
+    settings.settings_seen = true;
+    settings.unicode = true;
+    SettingsValues copy = settings;
+    copy.res_x = 704;
+    copy.style_order = {u"Sign", u"Default"};
+    settings.assign_values(copy);
+    EXPECT_EQ(settings.res_x, 704);
+    EXPECT_EQ(settings.style_order, (std::vector<std::u16string>{u"Sign", u"Default"}));
+    EXPECT_EQ(settings.source_path, u"/films/a.ssa");
+    EXPECT_TRUE(settings.modified);
+    EXPECT_TRUE(settings.settings_seen);
+    EXPECT_TRUE(settings.unicode);
+}
+
+TEST(SettingKeyInfo, RangesDefaultsAndWrittenFormsComeFromTheKeyTable) {
+    auto res_x = setting_key_info(u"resx");  // keys are found in any case
+    ASSERT_TRUE(res_x);
+    EXPECT_EQ(res_x->key, u"ResX");
+    EXPECT_EQ(res_x->range, std::make_pair(60, 4800));
+    EXPECT_EQ(res_x->default_value, SettingValue(int64_t{720}));
+    EXPECT_EQ(res_x->default_entries, (std::vector<std::u16string>{u"ResX=720"}));
+    // The range is the one the reader enforces.
+    ConversionSettings s;
+    EXPECT_FALSE(apply_setting(s, u"ResX", u"59"));
+    EXPECT_TRUE(apply_setting(s, u"ResX", u"4800"));
+
+    // A key written only when on, and one only older files hold.
+    auto clip = setting_key_info(u"DontClip");
+    ASSERT_TRUE(clip);
+    EXPECT_FALSE(clip->range);
+    EXPECT_TRUE(clip->default_entries.empty());
+    SettingsValues on;
+    on.dont_clip = true;
+    EXPECT_EQ(written_entries(u"DontClip", on), (std::vector<std::u16string>{u"DontClip=1"}));
+    auto bpp = setting_key_info(u"BPP");
+    ASSERT_TRUE(bpp);
+    EXPECT_FALSE(bpp->default_value);
+    EXPECT_FALSE(setting_key_info(u"Frobnicate"));
+}
+
+}  // namespace
+}  // namespace tessara::script
