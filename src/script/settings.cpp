@@ -266,24 +266,34 @@ bool read_back_movie(CS& s, std::u16string_view v) {
     s.back_picture.clear();
     return true;
 }
+// A background picture or movie path with a line end in it is not written (it would not read
+// back), so it must not decide what else is written either: the background colour would be
+// lost with it.
+bool path_written(const std::u16string& path) {
+    return !path.empty() && path.find_first_of(u"\r\n") == std::u16string::npos;
+}
+bool movie_written(const CS& s) {
+    return path_written(s.back_movie) && !path_written(s.back_picture);
+}
+
 void write_back_movie(const KeyDef& k, const CS& s, Entries& e) {
-    if (!s.back_movie.empty() && s.back_picture.empty()) {
+    if (movie_written(s)) {
         e.push_back(u"!" + pair(k.key, s.back_movie));
     }
 }
 void write_back_offset(const KeyDef& k, const CS& s, Entries& e) {
-    if (!s.back_movie.empty() && s.back_picture.empty() && !s.back_offset.empty()) {
+    if (movie_written(s) && !s.back_offset.empty()) {
         e.push_back(pair(k.key, s.back_offset));
     }
 }
 template <int32_t CS::*M>
 void write_crop(const KeyDef& k, const CS& s, Entries& e) {
-    if (!s.back_movie.empty() && s.back_picture.empty() && s.*M != 0) {
+    if (movie_written(s) && s.*M != 0) {
         e.push_back(pair(k.key, format_int(s.*M)));
     }
 }
 void write_back_color(const KeyDef& k, const CS& s, Entries& e) {
-    if (s.back_picture.empty() && s.back_movie.empty()) {
+    if (!path_written(s.back_picture) && !path_written(s.back_movie)) {
         e.push_back(pair(k.key, hex24(s.back_color)));
     }
 }
