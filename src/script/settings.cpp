@@ -298,15 +298,22 @@ void write_back_color(const KeyDef& k, const CS& s, Entries& e) {
     }
 }
 
+// A frame rate whose text cannot be saved (a line end, or ';', which ends a value) is refused:
+// the segments and times written in frames depend on the rates, and a rate left out of a save
+// would make the whole settings line unreadable when the file is loaded again.
+bool rate_text_saves(std::u16string_view v) {
+    return v.size() <= kMaxSettingText && v.find_first_of(u"\r\n;") == std::u16string_view::npos;
+}
+
 bool read_fps_in(CS& s, std::u16string_view v) {
-    if (v.size() > kMaxSettingText)
+    if (!rate_text_saves(v))
         return false;
     s.timing.fps_in_text = std::u16string(v);
     recompute_rates(s.timing, s.iauthor());
     return true;
 }
 bool read_fps_out(CS& s, std::u16string_view v) {
-    if (v.size() > kMaxSettingText)
+    if (!rate_text_saves(v))
         return false;
     s.timing.fps_out_text = std::u16string(v);
     recompute_rates(s.timing, s.iauthor());
