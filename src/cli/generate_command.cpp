@@ -38,9 +38,10 @@ int run_generate(const std::vector<std::string>& args, const GlobalOptions& opti
     if (!open_for_command(path, options, document, messages)) {
         return kExitFailed;
     }
+    document.set_skip_bitmaps(!bitmaps);
     CliProgress progress(options.quiet);
     output::GenerationSummary summary;
-    if (!document.generate(output, bitmaps, &progress, messages, summary)) {
+    if (!document.generate(output, &progress, messages, summary)) {
         return kExitFailed;
     }
     std::cout << "wrote " << summary.subpictures << " subpictures";

@@ -75,12 +75,14 @@ bool Document::open(const std::string& path, const base::Preferences* preference
         close();
         return false;
     }
+    m_saved_once = false;
     return true;
 }
 
 void Document::close() {
     m_build.reset();
     m_script = std::make_unique<script::Script>();
+    m_saved_once = false;
 }
 
 std::optional<SettingText> Document::apply_settings(const std::vector<SettingText>& settings,
@@ -101,7 +103,11 @@ bool Document::save(base::Messages& messages) {
 }
 
 bool Document::save_as(const std::string& path, base::Messages& messages) {
-    return script::save_script(*m_script, path, messages);
+    if (!script::save_script(*m_script, path, messages)) {
+        return false;
+    }
+    m_saved_once = true;
+    return true;
 }
 
 script::ToolOutcome Document::run_tool(Tool tool, const std::optional<std::string>& rate,
@@ -123,10 +129,8 @@ script::ToolOutcome Document::run_tool(Tool tool, const std::optional<std::strin
     return script::ToolOutcome::Failed;
 }
 
-bool Document::generate(const std::optional<std::string>& output, bool bitmaps,
-                        base::Progress* progress, base::Messages& messages,
-                        output::GenerationSummary& summary) {
-    m_build.reset();
+bool Document::generate(const std::optional<std::string>& output, base::Progress* progress,
+                        base::Messages& messages, output::GenerationSummary& summary) {
     auto& settings = m_script->settings;
     if (output) {
         settings.output_file = utf8_to_utf16(*output);
@@ -135,7 +139,7 @@ bool Document::generate(const std::optional<std::string>& output, bool bitmaps,
         settings.output_file = formats::fit_output_path(settings.output_file, settings.scr_type);
     }
     output::GenerationOptions options;
-    options.generate_bitmaps = bitmaps;
+    options.generate_bitmaps = !m_skip_bitmaps;
     options.progress = progress;
     return output::run_generation(*m_script, options, messages, summary);
 }
@@ -150,13 +154,11 @@ std::string Document::bitmap_name_pattern() const {
 bool Document::export_text(formats::TextExportKind kind, const std::string& path,
                            formats::TextExportOptions options, base::Messages& messages,
                            formats::TextExport& result) {
-    m_build.reset();
     return formats::export_text(*m_script, kind, path, options, messages, &result) ==
            formats::ExportStatus::Done;
 }
 
 std::optional<std::string> Document::check_segments(int64_t distance, base::Messages& messages) {
-    m_build.reset();
     script::ConversionSettings settings = m_script->settings;
     if (!script::validate_timing(settings.timing, settings.iauthor(), &messages, false)) {
         return std::nullopt;
@@ -198,13 +200,14 @@ std::optional<DrawnEvent> Document::draw_event(size_t index, base::Messages& mes
                        std::to_string(events.size()) + " events (numbered from 0).");
         return std::nullopt;
     }
-    script::DialogueEvent shown = *events[index];
-    set_classes(shown.runs, m_script->settings.colors);
+    const script::DialogueEvent& event = *events[index];
+    std::vector<script::CSubSegment> runs = event.runs;
+    set_classes(runs, m_script->settings.colors);
     auto engine = render::make_system_font_engine();
     render::FontCache fonts(*engine);
     const render::LayoutSettings layout = render::LayoutSettings::from_script(*m_script);
     render::RenderedSubtitle sub;
-    if (!render::layout_subtitle(shown, layout, fonts, messages, sub)) {
+    if (!render::layout_subtitle(event, runs, layout, fonts, messages, sub)) {
         messages.error("Event " + std::to_string(index) +
                        " has nothing to draw: no run of its text could be rendered.");
         return std::nullopt;

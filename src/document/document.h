@@ -51,18 +51,27 @@ class Document {
     std::optional<SettingText> apply_settings(const std::vector<SettingText>& settings,
                                               base::Messages& messages);
 
-    // Writes the script back: in place, or to `path` (which the document then names).
+    // Writes the script back: in place, or to `path` (which the document then names, and
+    // which counts as the first save since opening).
     bool save(base::Messages& messages);
     bool save_as(const std::string& path, base::Messages& messages);
+    // Whether the script has been saved under a name of the user's choice since it was opened.
+    // Until then the desktop program's Save goes through Save As, so that the file as it was
+    // opened stays as a backup.
+    bool saved_once() const { return m_saved_once; }
 
     // Runs a script-wide tool. `rate` is the frame rate for Snap (default: the input rate).
     script::ToolOutcome run_tool(Tool tool, const std::optional<std::string>& rate,
                                  base::Messages& messages);
 
     // The generation run. `output` replaces the output script path; without it the path's
-    // extension follows the script type. The summary tells what was written.
-    bool generate(const std::optional<std::string>& output, bool bitmaps, base::Progress* progress,
+    // extension follows the script type. With skip_bitmaps only the scripts are written. The
+    // summary tells what was written. The last preview build is kept: a build never changes
+    // the script, and the run builds its own.
+    bool generate(const std::optional<std::string>& output, base::Progress* progress,
                   base::Messages& messages, output::GenerationSummary& summary);
+    bool skip_bitmaps() const { return m_skip_bitmaps; }
+    void set_skip_bitmaps(bool skip) { m_skip_bitmaps = skip; }
     // "FOLDER/TITLE_NNNN.EXT": how the bitmaps of the last run are named.
     std::string bitmap_name_pattern() const;
 
@@ -96,6 +105,8 @@ class Document {
 
   private:
     std::unique_ptr<script::Script> m_script;
+    bool m_saved_once = false;
+    bool m_skip_bitmaps = false;
     // Built after m_script and pointing into it: destroyed first.
     std::unique_ptr<PreviewBuild> m_build;
 };

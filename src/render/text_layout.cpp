@@ -449,6 +449,12 @@ void position_segments(RenderedSubtitle& sub, int32_t available, int32_t style_l
 
 bool layout_subtitle(const script::DialogueEvent& event, const LayoutSettings& settings,
                      FontCache& fonts, base::Messages& messages, RenderedSubtitle& out) {
+    return layout_subtitle(event, event.runs, settings, fonts, messages, out);
+}
+
+bool layout_subtitle(const script::DialogueEvent& event, const std::vector<CSubSegment>& event_runs,
+                     const LayoutSettings& settings, FontCache& fonts, base::Messages& messages,
+                     RenderedSubtitle& out) {
     out = RenderedSubtitle();
     out.event = &event;
     const Style& own = event.bound_style != nullptr ? *event.bound_style : Style();
@@ -456,9 +462,9 @@ bool layout_subtitle(const script::DialogueEvent& event, const LayoutSettings& s
         own, event.margin_override ? &*event.margin_override : nullptr, settings.fonts.old_scale);
 
     std::vector<CSubSegment> rtl;
-    const std::vector<CSubSegment>* runs = &event.runs;
+    const std::vector<CSubSegment>* runs = &event_runs;
     if (settings.right_to_left) {
-        rtl = right_to_left_runs(event.runs, subtitle, settings.fonts.forced_charset);
+        rtl = right_to_left_runs(event_runs, subtitle, settings.fonts.forced_charset);
         runs = &rtl;
     }
     out.segments.reserve(runs->size());

@@ -130,5 +130,9 @@ void position_segments(RenderedSubtitle& sub, int32_t available, int32_t style_l
 // refuse_undrawable); runs beyond that are left out and the bitmap message is reported once.
 bool layout_subtitle(const script::DialogueEvent& event, const LayoutSettings& settings,
                      FontCache& fonts, base::Messages& messages, RenderedSubtitle& out);
+// The same with `runs` (the event's runs as a build colours them) in place of the event's own.
+bool layout_subtitle(const script::DialogueEvent& event,
+                     const std::vector<script::CSubSegment>& runs, const LayoutSettings& settings,
+                     FontCache& fonts, base::Messages& messages, RenderedSubtitle& out);
 
 }  // namespace tessara::render

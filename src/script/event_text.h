@@ -22,7 +22,8 @@ struct CSubSegment {
     Colour text_colour = 0;
     Colour antialias_colour = 0;
     Colour outline_colour = 0;
-    // Colours the subpicture assigns to the run (the colours it is drawn with).
+    // Colours the subpicture assigns to the run (the colours it is drawn with), and the classes
+    // below: what a build decides, held in the build's copy of the runs.
     Colour assigned_text = 0;
     Colour assigned_antialias = 0;
     Colour assigned_outline = 0;

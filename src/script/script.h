@@ -45,12 +45,8 @@ struct DialogueEvent {
     ScriptLine* line = nullptr;
     const Style* bound_style = nullptr;
     int32_t bound_style_id = 0;  // the bound style's id when it was bound
-    // State of the current generation, shared by every timed entry of this event: where
-    // intelligent placement put it, and whether its runs hold assigned colours.
-    bool placed = false;
-    int32_t placed_x = 0;
-    int32_t placed_y = 0;
-    bool colours_held = false;
+    // The scanned text, with the bound style's colours filled in. The assigned colours and
+    // classes keep their defaults here: a build draws its own copies (timeline::EventWork).
     std::vector<CSubSegment> runs;
 };
 

@@ -37,9 +37,9 @@ bool is_colour_override(const CSubSegment& run) {
 }
 
 // The first run without a colour override; run 0 when every run has one.
-size_t main_run(const DialogueEvent& ev) {
-    for (size_t i = 0; i < ev.runs.size(); ++i) {
-        if (!is_colour_override(ev.runs[i])) {
+size_t main_run(const std::vector<CSubSegment>& runs) {
+    for (size_t i = 0; i < runs.size(); ++i) {
+        if (!is_colour_override(runs[i])) {
             return i;
         }
     }
@@ -91,17 +91,14 @@ bool assign_colours(Subpicture& subpicture, const script::ConversionSettings& se
     // before any flag is set here, for every member alike.
     std::vector<bool> sticky(subpicture.members.size());
     for (size_t i = 0; i < subpicture.members.size(); ++i) {
-        DialogueEvent& ev = *subpicture.members[i].event;
-        if (ev.bound_style != nullptr && ev.bound_style->id != ev.bound_style_id) {
-            // The style was edited since the event was bound: take its colours again.
-            script::fill_run_colours(ev.runs, *ev.bound_style, settings.old_scale());
-            ev.bound_style_id = ev.bound_style->id;
-        }
-        sticky[i] = settings.sticky_colors && ev.colours_held;
+        const DialogueEvent& ev = *subpicture.members[i].event;
+        EventWork& work = *subpicture.members[i].work;
+        work.take_runs(ev, settings.old_scale());
+        sticky[i] = settings.sticky_colors && work.colours_held;
         const int32_t precedence = ev.bound_style != nullptr ? ev.bound_style->priority : 0;
-        const size_t main = main_run(ev);
-        for (size_t r = 0; r < ev.runs.size(); ++r) {
-            const CSubSegment& run = ev.runs[r];
+        const size_t main = main_run(work.runs);
+        for (size_t r = 0; r < work.runs.size(); ++r) {
+            const CSubSegment& run = work.runs[r];
             if (r != main && !is_colour_override(run)) {
                 continue;
             }
@@ -132,7 +129,7 @@ bool assign_colours(Subpicture& subpicture, const script::ConversionSettings& se
 
     auto for_each_run = [&](auto&& assign) {
         for (size_t i = 0; i < subpicture.members.size(); ++i) {
-            for (CSubSegment& run : subpicture.members[i].event->runs) {
+            for (CSubSegment& run : subpicture.members[i].work->runs) {
                 const Assigned before(run);
                 const Colour t = sticky[i] ? run.assigned_text : run.text_colour;
                 const Colour o = sticky[i] ? run.assigned_outline : run.outline_colour;
@@ -218,7 +215,7 @@ bool assign_colours(Subpicture& subpicture, const script::ConversionSettings& se
     }
 
     for (SubpictureMember& member : subpicture.members) {
-        member.event->colours_held = true;
+        member.work->colours_held = true;
     }
     const bool changed =
         !subpicture.colors.assigned || runs_changed || !subpicture.colors.same_colours(colours);

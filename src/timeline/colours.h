@@ -41,9 +41,10 @@ class ColorCandidates {
 
 // Chooses the subpicture's three colours from its members' runs and assigns every run its
 // colours and classes according to the Colors mode (1: one text, anti-alias and outline colour;
-// 2: two text colours and one outline; 3: three text colours). The run of the highest
-// precedence wins slot 0; with StickyColors, runs that were assigned colours earlier in this
-// build keep them. Sets the events' colours-held flags. True when the colours were not assigned
+// 2: two text colours and one outline; 3: three text colours). The runs are the members' work
+// records' (brought up to date with their events first). The run of the highest precedence wins
+// slot 0; with StickyColors, runs that were assigned colours earlier in this build keep them.
+// Sets the work records' colours-held flags. True when the colours were not assigned
 // before or any assigned colour or class changed; false, assigning nothing, when no member has a
 // run.
 bool assign_colours(Subpicture& subpicture, const script::ConversionSettings& settings);

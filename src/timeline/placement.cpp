@@ -322,10 +322,10 @@ bool place_group(Timeline& timeline, size_t subpicture_index, script::VAlign val
         }
     };
 
-    // Members without a rendering have no box, and members without an event nowhere to keep
-    // their place; neither takes part.
+    // Members without a rendering have no box, and members without a work record nowhere to
+    // keep their place; neither takes part.
     const auto takes_part = [](const SubpictureMember& m) {
-        return m.rendered != nullptr && m.event != nullptr;
+        return m.rendered != nullptr && m.event != nullptr && m.work != nullptr;
     };
 
     // Subtitles already placed keep their place; the others (and absolute ones, which are
@@ -336,12 +336,12 @@ bool place_group(Timeline& timeline, size_t subpicture_index, script::VAlign val
         if (!takes_part(m) || vertical(*m.rendered) != valign) {
             continue;
         }
-        if (!m.event->placed || m.rendered->absolute) {
+        if (!m.work->placed || m.rendered->absolute) {
             if (kept_by_pass(m, pass)) {
                 candidates.push_back(i);
             }
         } else {
-            set_position(m, m.event->placed_x, m.event->placed_y);
+            set_position(m, m.work->placed_x, m.work->placed_y);
         }
     }
 
@@ -355,8 +355,8 @@ bool place_group(Timeline& timeline, size_t subpicture_index, script::VAlign val
         // it is still unset, or left over from an earlier build.
         std::vector<Rect> obstacles;
         for (const auto& m : sp.members) {
-            if (takes_part(m) && m.event->placed && !m.rendered->absolute) {
-                obstacles.push_back(box_at(*m.rendered, m.event->placed_x, m.event->placed_y));
+            if (takes_part(m) && m.work->placed && !m.rendered->absolute) {
+                obstacles.push_back(box_at(*m.rendered, m.work->placed_x, m.work->placed_y));
             }
         }
 
@@ -368,9 +368,9 @@ bool place_group(Timeline& timeline, size_t subpicture_index, script::VAlign val
             const int32_t y = to_position(resolve(obstacles, box_at(r, x, y0), valign, settings));
             obstacles.push_back(box_at(r, x, y));
             set_position(m, x, y);
-            m.event->placed_x = x;
-            m.event->placed_y = y;
-            m.event->placed = true;
+            m.work->placed_x = x;
+            m.work->placed_y = y;
+            m.work->placed = true;
         }
     }
 
@@ -382,16 +382,16 @@ bool place_group(Timeline& timeline, size_t subpicture_index, script::VAlign val
 
 void place_all(Timeline& timeline, const PlacementSettings& settings) {
     for (auto& t : timeline.subtitles()) {
-        if (t.event != nullptr) {
-            t.event->placed = false;
+        if (t.work != nullptr) {
+            t.work->placed = false;
         }
     }
     auto& subpictures = timeline.subpictures();
     for (auto& sp : subpictures) {
         if (sp) {
             for (auto& m : sp->members) {
-                if (m.event != nullptr) {
-                    m.event->placed = false;
+                if (m.work != nullptr) {
+                    m.work->placed = false;
                 }
             }
         }

@@ -61,10 +61,10 @@ void reuse_old(SubpictureList& fresh, SubpictureList& old) {
     old.clear();
 }
 
-std::vector<uint8_t> class_stamp(const script::DialogueEvent& ev) {
+std::vector<uint8_t> class_stamp(const EventWork& work) {
     std::vector<uint8_t> stamp;
-    stamp.reserve(ev.runs.size() * 3);
-    for (const script::CSubSegment& run : ev.runs) {
+    stamp.reserve(work.runs.size() * 3);
+    for (const script::CSubSegment& run : work.runs) {
         stamp.push_back(run.text_class);
         stamp.push_back(run.antialias_class);
         stamp.push_back(run.outline_class);
@@ -76,24 +76,27 @@ int32_t style_id(const script::DialogueEvent& ev) {
     return ev.bound_style != nullptr ? ev.bound_style->id : 0;
 }
 
+// Whether runs hold the classes of a class stamp; compared run by run without building a stamp.
+bool same_classes(const std::vector<uint8_t>& stamp, const std::vector<script::CSubSegment>& runs) {
+    if (stamp.size() != runs.size() * 3) {
+        return false;
+    }
+    for (size_t r = 0; r < runs.size(); ++r) {
+        const script::CSubSegment& run = runs[r];
+        if (stamp[3 * r] != run.text_class || stamp[3 * r + 1] != run.antialias_class ||
+            stamp[3 * r + 2] != run.outline_class) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool needs_rendering(const SubpictureMember& m) {
     const script::DialogueEvent& ev = *m.event;
     if (!m.rendered || m.content_stamp != ev.change_counter || m.style_stamp != style_id(ev)) {
         return true;
     }
-    // Compared run by run without building a new stamp.
-    if (m.class_stamp.size() != ev.runs.size() * 3) {
-        return true;
-    }
-    for (size_t r = 0; r < ev.runs.size(); ++r) {
-        const script::CSubSegment& run = ev.runs[r];
-        if (m.class_stamp[3 * r] != run.text_class ||
-            m.class_stamp[3 * r + 1] != run.antialias_class ||
-            m.class_stamp[3 * r + 2] != run.outline_class) {
-            return true;
-        }
-    }
-    return false;
+    return !same_classes(m.class_stamp, m.work->runs);
 }
 
 bool holds_subtitle(const Subpicture& sp, int32_t subtitle) {
@@ -109,7 +112,7 @@ bool build_all(Timeline& timeline, BuildContext& ctx, int32_t subtitle, int32_t*
     }
     ctx.fonts.clear();
     for (const TimedSubtitle& ts : timeline.subtitles()) {
-        ts.event->colours_held = false;
+        ts.work->colours_held = false;
     }
 
     const auto count = static_cast<int32_t>(sps.size());
@@ -144,8 +147,8 @@ bool build_all(Timeline& timeline, BuildContext& ctx, int32_t subtitle, int32_t*
                 m.rendered.reset();
                 auto rendered = std::make_unique<render::RenderedSubtitle>();
                 ++ctx.renderings;
-                if (!render::layout_subtitle(*m.event, ctx.layout, ctx.fonts, ctx.messages,
-                                             *rendered)) {
+                if (!render::layout_subtitle(*m.event, m.work->runs, ctx.layout, ctx.fonts,
+                                             ctx.messages, *rendered)) {
                     for (SubpictureMember& other : sp.members) {
                         other.rendered.reset();
                     }
@@ -157,7 +160,7 @@ bool build_all(Timeline& timeline, BuildContext& ctx, int32_t subtitle, int32_t*
                 m.rendered = std::move(rendered);
                 m.content_stamp = m.event->change_counter;
                 m.style_stamp = style_id(*m.event);
-                m.class_stamp = class_stamp(*m.event);
+                m.class_stamp = class_stamp(*m.work);
                 m.x = kUnsetPosition;
                 m.y = kUnsetPosition;
                 changed = true;
@@ -238,6 +241,7 @@ bool build_subpictures(Timeline& timeline, bool reuse) {
         for (auto b = first; b < last; ++b) {
             SubpictureMember m;
             m.event = ts.event;
+            m.work = ts.work;
             m.index = static_cast<int32_t>(i);
             fresh[static_cast<size_t>(b - bounds.begin())]->members.push_back(std::move(m));
         }
@@ -321,30 +325,23 @@ void compose(const Subpicture& subpicture, std::span<const render::RenderedSubti
 bool render_member_pixels(const SubpictureMember& member, const render::LayoutSettings& layout,
                           render::FontCache& fonts, base::Messages& messages,
                           render::RenderedSubtitle& out) {
-    const script::DialogueEvent& ev = *member.event;
-    bool ok = false;
-    if (!member.rendered || member.class_stamp.size() != ev.runs.size() * 3) {
+    const std::vector<script::CSubSegment>& runs = member.work->runs;
+    if (!member.rendered || member.class_stamp.size() != runs.size() * 3) {
         return false;
     }
-    bool same_classes = true;
-    for (size_t r = 0; r < ev.runs.size() && same_classes; ++r) {
-        same_classes = ev.runs[r].text_class == member.class_stamp[3 * r] &&
-                       ev.runs[r].antialias_class == member.class_stamp[3 * r + 1] &&
-                       ev.runs[r].outline_class == member.class_stamp[3 * r + 2];
-    }
-    if (same_classes) {
-        ok = render::layout_subtitle(ev, layout, fonts, messages, out);
+    bool ok = false;
+    if (same_classes(member.class_stamp, runs)) {
+        ok = render::layout_subtitle(*member.event, runs, layout, fonts, messages, out);
     } else {
-        // The classes were changed by a later subpicture's colours: draw a copy that has the
-        // ones this member was built with.
-        script::DialogueEvent copy = ev;
-        for (size_t r = 0; r < copy.runs.size(); ++r) {
-            copy.runs[r].text_class = member.class_stamp[3 * r];
-            copy.runs[r].antialias_class = member.class_stamp[3 * r + 1];
-            copy.runs[r].outline_class = member.class_stamp[3 * r + 2];
+        // The classes were changed by a later subpicture's colours: draw a copy of the runs
+        // with the ones this member was built with.
+        std::vector<script::CSubSegment> copy = runs;
+        for (size_t r = 0; r < copy.size(); ++r) {
+            copy[r].text_class = member.class_stamp[3 * r];
+            copy[r].antialias_class = member.class_stamp[3 * r + 1];
+            copy[r].outline_class = member.class_stamp[3 * r + 2];
         }
-        ok = render::layout_subtitle(copy, layout, fonts, messages, out);
-        out.event = &ev;
+        ok = render::layout_subtitle(*member.event, copy, layout, fonts, messages, out);
     }
     return ok && same_layout(*member.rendered, out);
 }

@@ -66,7 +66,7 @@ void compose(const Subpicture& subpicture, render::SubpictureCanvas& canvas, boo
 
 // A build made with geometry only (layout.generate_bitmaps off) holds no pixels. This renders a
 // member's subtitle again, with pixels, exactly as it was laid out when its subpicture was built:
-// with the text, anti-alias and outline classes of its class stamp, whatever the event's runs
+// with the text, anti-alias and outline classes of its class stamp, whatever the build's runs
 // hold now. `layout` must be the build's settings with generate_bitmaps on. False when no run
 // rendered (reported) or when the result is not laid out like the member's own rendering (a
 // run that could be measured but not drawn).

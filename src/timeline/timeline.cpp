@@ -50,11 +50,33 @@ int64_t next_change_id() {
     return ++g_change_counter;
 }
 
+void EventWork::take_runs(const script::DialogueEvent& event, bool old_scale) {
+    if (!taken || content_stamp != event.change_counter) {
+        runs = event.runs;
+        content_stamp = event.change_counter;
+        style_stamp = event.bound_style_id;
+        taken = true;
+    }
+    if (event.bound_style != nullptr && event.bound_style->id != style_stamp) {
+        script::fill_run_colours(runs, *event.bound_style, old_scale);
+        style_stamp = event.bound_style->id;
+    }
+}
+
 void Timeline::clear() {
     m_subpictures.clear();
     m_subtitles.clear();
     m_subtitles.shrink_to_fit();
+    m_work.clear();
     cursor = -1;
+}
+
+EventWork& Timeline::work_for(const script::DialogueEvent& event) {
+    std::unique_ptr<EventWork>& work = m_work[&event];
+    if (!work) {
+        work = std::make_unique<EventWork>();
+    }
+    return *work;
 }
 
 int32_t Timeline::add(script::DialogueEvent& event, const script::ConversionSettings& settings,
@@ -100,7 +122,7 @@ int32_t Timeline::add(script::DialogueEvent& event, const script::ConversionSett
     if (m_subtitles.size() == m_subtitles.capacity()) {
         m_subtitles.reserve(m_subtitles.capacity() + kGrowth);
     }
-    m_subtitles.push_back({&event, start, stop});
+    m_subtitles.push_back({&event, &work_for(event), start, stop});
     return static_cast<int32_t>(m_subtitles.size() - 1);
 }
 

@@ -4,9 +4,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "render/text_layout.h"
+#include "script/event_text.h"
 #include "script/timecode.h"
 #include "timeline/colour_slots.h"
 
@@ -25,9 +27,35 @@ namespace tessara::timeline {
 
 struct BuildContext;
 
+// What a build works out for one event, kept in the timeline beside the event rather than in it.
+// A build reads the script (events, their runs, their styles) and never writes it: its
+// placements, assigned colours and pixel classes live here, one record per event shared by
+// every timed entry of the event. Two timelines of one script (the preview's and a generation
+// run's) therefore never disturb each other. The script must not change while a build reads it;
+// edits are made between builds (the timeline's own edits, retime and add_and_rebuild, too).
+struct EventWork {
+    // The event's runs as this build draws them: the script's runs with the bound style's
+    // colours, and the colours and classes the subpictures assign. Taken again when the event's
+    // text changed; coloured again when its style was edited.
+    std::vector<script::CSubSegment> runs;
+    int32_t content_stamp = 0;  // the event's change counter when the runs were taken
+    int32_t style_stamp = 0;    // the id of the style the runs' own colours come from
+    bool taken = false;
+    // Where intelligent placement put the event (the box's top-left), once placed.
+    bool placed = false;
+    int32_t placed_x = 0;
+    int32_t placed_y = 0;
+    // Whether the runs hold colours assigned earlier in the current build (sticky colours).
+    bool colours_held = false;
+
+    // Brings the runs up to date with the event (see above).
+    void take_runs(const script::DialogueEvent& event, bool old_scale);
+};
+
 // One subtitle of the timeline: an event with its frames at FPS out.
 struct TimedSubtitle {
     script::DialogueEvent* event = nullptr;  // not owned
+    EventWork* work = nullptr;               // owned by the timeline
     script::FrameTime start;                 // first visible frame
     script::FrameTime stop;                  // first frame no longer visible; start < stop
 };
@@ -37,6 +65,7 @@ inline constexpr int32_t kUnsetPosition = INT32_MAX;
 // A subtitle visible during a subpicture.
 struct SubpictureMember {
     script::DialogueEvent* event = nullptr;
+    EventWork* work = nullptr;                           // the event's, owned by the timeline
     std::unique_ptr<render::RenderedSubtitle> rendered;  // none until rendered
     int32_t index = 0;                                   // of the TimedSubtitle in the timeline
     int32_t content_stamp = 0;  // the event's change counter when it was rendered
@@ -91,6 +120,8 @@ class Timeline {
     std::vector<TimedSubtitle>& subtitles() { return m_subtitles; }
     std::vector<std::unique_ptr<Subpicture>>& subpictures() { return m_subpictures; }
     const std::vector<std::unique_ptr<Subpicture>>& subpictures() const { return m_subpictures; }
+    // The work record of an event, made on first use; kept until the timeline is cleared.
+    EventWork& work_for(const script::DialogueEvent& event);
 
     // The preview's edit of one subtitle's frames (start < stop), followed by an incremental
     // rebuild. `shown` is the index of the subpicture the preview shows; it is moved to the first
@@ -123,6 +154,7 @@ class Timeline {
 
     std::vector<TimedSubtitle> m_subtitles;
     std::vector<std::unique_ptr<Subpicture>> m_subpictures;
+    std::unordered_map<const script::DialogueEvent*, std::unique_ptr<EventWork>> m_work;
 };
 
 extern const char* const kNegativeSpanFormat;  // three %s: start, last frame, text

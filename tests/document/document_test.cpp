@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "base/messages.h"
@@ -126,11 +127,80 @@ TEST(Document, GeneratedScriptNameFollowsTheScriptType) {
     ASSERT_TRUE(doc.open(dir.file("film.ssa").string(), nullptr, messages));
     ASSERT_FALSE(doc.apply_settings({{"ScrType", "SST"}}, messages));
     output::GenerationSummary summary;
-    ASSERT_TRUE(doc.generate(std::nullopt, false, nullptr, messages, summary));
+    doc.set_skip_bitmaps(true);
+    ASSERT_TRUE(doc.generate(std::nullopt, nullptr, messages, summary));
     ASSERT_EQ(summary.scripts.size(), 1u);
     EXPECT_EQ(summary.scripts[0], dir.file("film.sst").string());
     EXPECT_TRUE(fs::exists(dir.file("film.sst")));
     EXPECT_EQ(doc.bitmap_name_pattern(), dir.file("film_NNNN.bmp").string());
+}
+
+// Every file in a folder, by name, with its bytes.
+std::map<std::string, std::string> folder_bytes(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        files[entry.path().filename().string()] = test::read_file(entry.path());
+    }
+    return files;
+}
+
+// What a build must not change: every kept line and every event's runs.
+struct ScriptState {
+    std::vector<std::u16string> lines;
+    std::vector<std::vector<script::CSubSegment>> runs;
+    bool operator==(const ScriptState&) const = default;
+};
+ScriptState state_of(const script::Script& script) {
+    ScriptState state;
+    for (const auto& line : script.lines()) {
+        state.lines.push_back(line->text);
+    }
+    for (const auto& event : script.events()) {
+        state.runs.push_back(event->runs);
+    }
+    return state;
+}
+
+// A build keeps what it works out (placements, assigned colours, pixel classes) to itself: a
+// preview build kept across generation runs changes neither the script nor a byte of their
+// output, and is itself left as it was.
+TEST(Document, PreviewBuildsAndGenerationRunsLeaveTheScriptAndEachOtherAlone) {
+    test::TempDir dir;
+    const std::string out = dir.file("out").string();
+    fs::create_directories(out);
+    const std::string script_path = out + "/film.son";
+    base::RecordingMessages messages;
+    output::GenerationSummary summary;
+
+    Document alone;
+    ASSERT_TRUE(alone.open(demo(), nullptr, messages));
+    ASSERT_TRUE(alone.generate(script_path, nullptr, messages, summary));
+    const auto expected = folder_bytes(out);
+    ASSERT_GT(expected.size(), 5u);
+
+    Document doc;
+    ASSERT_TRUE(doc.open(demo(), nullptr, messages));
+    const ScriptState before = state_of(doc.script());
+    const PreviewBuild* build = doc.build_preview(nullptr, messages);
+    ASSERT_NE(build, nullptr);
+    std::vector<std::vector<uint32_t>> pictures;
+    for (const auto& sp : build->timeline.subpictures()) {
+        pictures.push_back(paint_subpicture(*sp, doc.script()).data());
+    }
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        fs::remove_all(out);
+        fs::create_directories(out);
+        ASSERT_TRUE(doc.generate(script_path, nullptr, messages, summary));
+        EXPECT_TRUE(folder_bytes(out) == expected);
+        ASSERT_EQ(doc.last_build(), build);
+        for (size_t i = 0; i < pictures.size(); ++i) {
+            EXPECT_TRUE(paint_subpicture(*build->timeline.subpictures()[i], doc.script()).data() ==
+                        pictures[i])
+                << "subpicture " << i;
+        }
+        EXPECT_TRUE(state_of(doc.script()) == before);
+    }
 }
 
 // A reload builds everything anew; only a subpicture that changed gets a new change id.

@@ -18,7 +18,8 @@ using script::Colour;
 constexpr Colour kWhite = 0xFFFFFF, kYellow = 0x00FFFF, kBlack = 0, kRed = 0x0000FF,
                  kGreen = 0x00FF00, kBlue = 0xFF0000;
 
-// Events with one run, bound to styles of a given precedence.
+// Events with one run, bound to styles of a given precedence, and subpictures of them with
+// their work records from one timeline.
 class Colouring {
   public:
     script::DialogueEvent& event(Colour text, int32_t precedence, Colour outline = kBlack) {
@@ -34,30 +35,38 @@ class Colouring {
         return e;
     }
 
+    Subpicture slice(std::vector<script::DialogueEvent*> events) {
+        Subpicture sp;
+        for (auto* e : events) {
+            auto& m = sp.members.emplace_back();
+            m.event = e;
+            m.work = &m_timeline.work_for(*e);
+        }
+        return sp;
+    }
+
+    // A run as the build colours it.
+    const script::CSubSegment& run(const script::DialogueEvent& e, size_t index = 0) {
+        return m_timeline.work_for(e).runs.at(index);
+    }
+    // Text, anti-alias and outline class of a run.
+    std::vector<int> classes(const script::DialogueEvent& e, size_t index = 0) {
+        const auto& r = run(e, index);
+        return {r.text_class, r.antialias_class, r.outline_class};
+    }
+    bool held(const script::DialogueEvent& e) { return m_timeline.work_for(e).colours_held; }
+
   private:
     std::deque<script::Style> m_styles;
     std::deque<script::DialogueEvent> m_events;
+    Timeline m_timeline;
 };
-
-Subpicture slice(std::vector<script::DialogueEvent*> events) {
-    Subpicture sp;
-    for (auto* e : events) {
-        sp.members.emplace_back().event = e;
-    }
-    return sp;
-}
 
 script::ConversionSettings mode(int32_t colors, bool sticky = false) {
     script::ConversionSettings s;
     s.colors = colors;
     s.sticky_colors = sticky;
     return s;
-}
-
-// Text, anti-alias and outline class of an event's run.
-std::vector<int> classes(const script::DialogueEvent& e, size_t run = 0) {
-    const auto& r = e.runs[run];
-    return {r.text_class, r.antialias_class, r.outline_class};
 }
 
 TEST(ColorCandidates, HighestPriorityFirstAndTiesKeepInsertionOrder) {
@@ -76,28 +85,28 @@ TEST(AssignColours, TwoTextColoursKeepTheHigherPrecedenceInSlot0) {
     Colouring c;
     auto& yellow = c.event(kYellow, 0);
     auto& white = c.event(kWhite, 1);
-    Subpicture sp = slice({&yellow, &white});
+    Subpicture sp = c.slice({&yellow, &white});
     EXPECT_TRUE(assign_colours(sp, mode(2)));
     EXPECT_EQ(std::vector<Colour>({sp.colors.slot0, sp.colors.slot1, sp.colors.slot2}),
               std::vector<Colour>({kWhite, kYellow, kBlack}));
-    EXPECT_EQ(classes(yellow), (std::vector<int>{0, 3, 1}));
-    EXPECT_EQ(classes(white), (std::vector<int>{2, 3, 1}));
-    EXPECT_TRUE(white.colours_held && yellow.colours_held);
+    EXPECT_EQ(c.classes(yellow), (std::vector<int>{0, 3, 1}));
+    EXPECT_EQ(c.classes(white), (std::vector<int>{2, 3, 1}));
+    EXPECT_TRUE(c.held(white) && c.held(yellow));
 
     // A text colour equal to the head's outline takes the outline slot, an outline matching no
     // slot the head's outline, and an outline equal to the head's text slot 0.
     auto& dark = c.event(kBlack, 3, kBlue);
     auto& red = c.event(kRed, 2, kWhite);
     auto& head = c.event(kWhite, 5);
-    sp = slice({&dark, &red, &head});
+    sp = c.slice({&dark, &red, &head});
     assign_colours(sp, mode(2));
     EXPECT_EQ(sp.colors.slot1, kRed);
-    EXPECT_EQ(classes(dark), (std::vector<int>{1, 3, 1}));
-    EXPECT_EQ(dark.runs[0].assigned_outline, kBlack);
-    EXPECT_EQ(classes(red), (std::vector<int>{0, 3, 2}));
+    EXPECT_EQ(c.classes(dark), (std::vector<int>{1, 3, 1}));
+    EXPECT_EQ(c.run(dark, 0).assigned_outline, kBlack);
+    EXPECT_EQ(c.classes(red), (std::vector<int>{0, 3, 2}));
 
     // One style alone: slot 1 falls back to slot 0.
-    sp = slice({&white});
+    sp = c.slice({&white});
     assign_colours(sp, mode(2));
     EXPECT_EQ(sp.colors.slot1, kWhite);
 }
@@ -108,21 +117,21 @@ TEST(AssignColours, OneOfEachAndThreeTextColourModes) {
     auto& b = c.event(kYellow, 3, kBlue);
     auto& d = c.event(kRed, 2);
     auto& e = c.event(kGreen, 1);
-    Subpicture sp = slice({&e, &d, &b, &a});
+    Subpicture sp = c.slice({&e, &d, &b, &a});
     assign_colours(sp, mode(1));
     EXPECT_EQ(sp.colors.slot2, kBlack);
-    EXPECT_EQ(classes(b), (std::vector<int>{2, 0, 1}));
-    EXPECT_EQ(b.runs[0].assigned_text, kWhite);
+    EXPECT_EQ(c.classes(b), (std::vector<int>{2, 0, 1}));
+    EXPECT_EQ(c.run(b, 0).assigned_text, kWhite);
 
     assign_colours(sp, mode(3));
     EXPECT_EQ(std::vector<Colour>({sp.colors.slot0, sp.colors.slot1, sp.colors.slot2}),
               std::vector<Colour>({kWhite, kYellow, kRed}));
-    EXPECT_EQ(classes(a), (std::vector<int>{2, 3, 3}));
-    EXPECT_EQ(classes(b), (std::vector<int>{0, 3, 3}));
-    EXPECT_EQ(classes(d), (std::vector<int>{1, 3, 3}));
-    EXPECT_EQ(classes(e), (std::vector<int>{2, 3, 3}));  // the fourth colour gives way
-    EXPECT_EQ(e.runs[0].assigned_text, kWhite);
-    EXPECT_EQ(d.runs[0].assigned_outline, kRed);
+    EXPECT_EQ(c.classes(a), (std::vector<int>{2, 3, 3}));
+    EXPECT_EQ(c.classes(b), (std::vector<int>{0, 3, 3}));
+    EXPECT_EQ(c.classes(d), (std::vector<int>{1, 3, 3}));
+    EXPECT_EQ(c.classes(e), (std::vector<int>{2, 3, 3}));  // the fourth colour gives way
+    EXPECT_EQ(c.run(e, 0).assigned_text, kWhite);
+    EXPECT_EQ(c.run(d, 0).assigned_outline, kRed);
 }
 
 TEST(AssignColours, TheMainRunBeatsColourOverridesOfItsOwnEvent) {
@@ -133,12 +142,12 @@ TEST(AssignColours, TheMainRunBeatsColourOverridesOfItsOwnEvent) {
     e.runs[0].override.emplace().primary = kRed;
     e.runs.emplace_back();
     script::fill_run_colours(e.runs, *e.bound_style, false);
-    Subpicture sp = slice({&e});
+    Subpicture sp = c.slice({&e});
     assign_colours(sp, mode(2));
     EXPECT_EQ(sp.colors.slot0, kWhite);
     EXPECT_EQ(sp.colors.slot1, kRed);
-    EXPECT_EQ(classes(e, 0), (std::vector<int>{0, 3, 1}));
-    EXPECT_EQ(classes(e, 2), (std::vector<int>{2, 3, 1}));
+    EXPECT_EQ(c.classes(e, 0), (std::vector<int>{0, 3, 1}));
+    EXPECT_EQ(c.classes(e, 2), (std::vector<int>{2, 3, 1}));
 }
 
 TEST(AssignColours, StickyColoursKeepASubtitlesColoursWhenAHigherStyleJoins) {
@@ -148,20 +157,20 @@ TEST(AssignColours, StickyColoursKeepASubtitlesColoursWhenAHigherStyleJoins) {
         auto& w = c.event(kWhite, 2);
         auto& y = c.event(kYellow, 1);
         auto& g = c.event(kGreen, 3);
-        Subpicture first = slice({&w, &y});
-        Subpicture second = slice({&w, &y, &g});
+        Subpicture first = c.slice({&w, &y});
+        Subpicture second = c.slice({&w, &y, &g});
         assign_colours(first, mode(2, sticky));
         assign_colours(second, mode(2, sticky));
         EXPECT_EQ(second.colors.slot0, sticky ? kWhite : kGreen);
-        EXPECT_EQ(y.runs[0].assigned_text, sticky ? kYellow : kGreen);
-        EXPECT_EQ(g.runs[0].assigned_text, sticky ? kWhite : kGreen);
+        EXPECT_EQ(c.run(y, 0).assigned_text, sticky ? kYellow : kGreen);
+        EXPECT_EQ(c.run(g, 0).assigned_text, sticky ? kWhite : kGreen);
     }
 }
 
 TEST(AssignColours, ReportsChangesAndTakesUpEditedStyles) {
     Colouring c;
     auto& e = c.event(kWhite, 1);
-    Subpicture sp = slice({&e});
+    Subpicture sp = c.slice({&e});
     EXPECT_TRUE(assign_colours(sp, mode(2)));
     EXPECT_FALSE(assign_colours(sp, mode(2)));
     EXPECT_TRUE(assign_colours(sp, mode(1)));  // same slot 0, other classes
@@ -172,8 +181,10 @@ TEST(AssignColours, ReportsChangesAndTakesUpEditedStyles) {
     EXPECT_TRUE(assign_colours(sp, mode(1)));
     EXPECT_EQ(sp.colors.slot0, kYellow);
 
+    // The event's text changes: the build takes its runs again.
     e.runs.clear();
-    Subpicture none = slice({&e});
+    ++e.change_counter;
+    Subpicture none = c.slice({&e});
     EXPECT_FALSE(assign_colours(none, mode(1)));
     EXPECT_FALSE(none.colors.assigned);
 }
@@ -188,10 +199,10 @@ TEST(AssignColours, EveryRunIsPaintedInTheColoursItWasAssigned) {
         auto& b = c.event(kYellow, 3, kWhite);
         auto& d = c.event(kRed, 2, kYellow);
         auto& e = c.event(kBlue, 1, kGreen);
-        Subpicture sp = slice({&e, &d, &b, &a});
+        Subpicture sp = c.slice({&e, &d, &b, &a});
         ASSERT_TRUE(assign_colours(sp, mode(colors)));
         for (const auto* ev : {&a, &b, &d, &e}) {
-            const script::CSubSegment& run = ev->runs[0];
+            const script::CSubSegment& run = c.run(*ev);
             const std::pair<uint8_t, Colour> drawn[] = {
                 {run.text_class, run.assigned_text},
                 {run.antialias_class, run.assigned_antialias},

@@ -38,9 +38,10 @@ struct Scene {
     // A placed event, as an obstacle for place_group.
     script::DialogueEvent& placed(int32_t y) {
         auto& e = event(9);
-        e.placed = true;
-        e.placed_x = 0;
-        e.placed_y = y;
+        EventWork& work = timeline.work_for(e);
+        work.placed = true;
+        work.placed_x = 0;
+        work.placed_y = y;
         return e;
     }
     Subpicture& add(int32_t frame,
@@ -50,6 +51,7 @@ struct Scene {
         for (auto& [e, b] : members) {
             auto& m = sp.members.emplace_back();
             m.event = e;
+            m.work = &timeline.work_for(*e);
             if (b) {
                 m.rendered = std::make_unique<render::RenderedSubtitle>();
                 auto& r = *m.rendered;
