@@ -145,10 +145,22 @@ bool write_file_direct(const std::string& path, std::string_view bytes,
     return ok;
 }
 
+std::string folder_of(const std::string& path) {
+    const std::string dir = std::filesystem::path(path).parent_path().string();
+    return dir.empty() ? std::string(".") : dir;
+}
+
+void flush_folder_entries(const std::string& folder) {
+    const int fd =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
 bool sync_folder(const std::string& path, int& error) {
-    std::filesystem::path dir = std::filesystem::path(path).parent_path();
-    int fd = ::open((dir.empty() ? std::string(".") : dir.string()).c_str(),
-                    O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = ::open(folder_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         error = errno;
         return false;
@@ -182,8 +194,7 @@ bool write_file_atomically(const std::string& path, std::string_view bytes,
     // What an earlier save or run that was killed left in the folder goes first.
     remove_leftovers(dir.string(), std::chrono::system_clock::now());
     std::string stem = target.filename().string().substr(0, kMaxTempNameStem);
-    std::string temp =
-        (dir.empty() ? fs::path(".") : dir).string() + "/." + stem + ".tessara-XXXXXX";
+    std::string temp = folder_of(target.string()) + "/." + stem + ".tessara-XXXXXX";
 
     int fd = ::mkstemp(temp.data());
     if (fd < 0) {
@@ -228,12 +239,7 @@ bool write_file_atomically(const std::string& path, std::string_view bytes,
         return false;
     }
     // Make the rename itself durable.
-    int dfd =
-        ::open((dir.empty() ? std::string(".") : dir.string()).c_str(), O_RDONLY | O_DIRECTORY);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
+    flush_folder_entries(dir.string());
     return true;
 }
 

@@ -39,6 +39,11 @@ bool write_file_direct(const std::string& path, std::string_view bytes,
 // set when the system reports that earlier writes failed.
 bool sync_folder(const std::string& path, int& error);
 
+// The folder a path's file is in: its parent, "." for a bare name.
+std::string folder_of(const std::string& path);
+// Makes the renames and removals made in `folder` ("" is ".") durable; best effort.
+void flush_folder_entries(const std::string& folder);
+
 // The system calls that put file contents on disk. Tests replace them to make any one of them
 // fail (a full disk, an I/O error, a short write); the program never changes them.
 struct FileIoCalls {

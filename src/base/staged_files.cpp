@@ -25,10 +25,6 @@ constexpr size_t kRandomSuffix = 6;  // mkstemp's XXXXXX
 const char* const kTargetLostFormat =
     "%s could not be put back after a failed run; the earlier output is incomplete.";
 
-std::string folder_or_dot(const std::string& folder) {
-    return folder.empty() ? std::string(".") : folder;
-}
-
 // Whether nobody holds the lock of the file at `path` (it can then be taken without waiting).
 // A file that is not there holds no lock; one that cannot be opened counts as held.
 bool lock_is_free(const std::string& path) {
@@ -200,27 +196,15 @@ bool StagedFiles::commit(Messages& messages) {
             if (e.last != last) {
                 continue;
             }
-            if (e.had_old) {
-                // Moved out of the way above: only the new file is left to place.
-                if (::rename(staged_path(e.name).c_str(), e.target.c_str()) != 0) {
-                    messages.file_error(e.target, e.failure_text, errno);
-                    undo(messages);
-                    return false;
-                }
-                e.placed = true;
-            } else if (!place(i, messages)) {
+            // A target moved out of the way above is no longer there: place() only renames.
+            if (!place(i, messages)) {
                 undo(messages);
                 return false;
             }
         }
     }
     // The renames themselves made durable.
-    int fd = ::open(folder_or_dot(fs::path(m_dir).parent_path().string()).c_str(),
-                    O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    flush_folder_entries(folder_of(m_dir));
     for (Entry& e : m_entries) {
         e.placed = false;
         e.had_old = false;
@@ -242,7 +226,7 @@ void remove_leftovers(const std::string& folder, std::chrono::system_clock::time
     using namespace std::chrono;
     const auto started_ns = duration_cast<nanoseconds>(started.time_since_epoch()).count();
     std::error_code ec;
-    fs::directory_iterator it(folder_or_dot(folder), ec);
+    fs::directory_iterator it(folder.empty() ? fs::path(".") : fs::path(folder), ec);
     if (ec) {
         return;
     }
