@@ -8,6 +8,7 @@
 #include "cli/commands.h"
 #include "cli/json.h"
 #include "document/document.h"
+#include "document/summary.h"
 #include "script/script.h"
 
 namespace tessara::cli {
@@ -111,14 +112,7 @@ void write_json(const Script& s) {
 
 void write_summary(const document::Document& document) {
     for (const auto& row : document::summary_rows(document)) {
-        // The segments are a block of lines of their own.
-        if (row.value.find('\n') != std::string::npos) {
-            std::cout << row.label << ":\n" << row.value;
-            continue;
-        }
-        std::string label = row.label + ":";
-        label.resize(std::max<size_t>(label.size(), 20), ' ');
-        std::cout << label << ' ' << row.value << '\n';
+        std::cout << row.label << ": " << row.value << '\n';
     }
 }
 

@@ -10,7 +10,7 @@ constexpr std::string_view kProgramUsage =
 Tessara turns SSA (Sub Station Alpha V4) subtitle scripts into DVD subpictures.
 
 Commands:
-  info SCRIPT [--json]   summary of the script and its conversion settings;
+  info SCRIPT [--json]   summary of the script's conversion settings;
                          --json lists settings, styles and events (with frames)
   generate SCRIPT [-o OUTPUT] [--no-bitmaps]
                          convert: the authoring script of the ScrType setting
@@ -87,9 +87,10 @@ constexpr CommandUsage kCommands[] = {
      R"(usage: tessara info SCRIPT [--json]
 
 Reads SCRIPT (an SSA file, or an old .tsraconf settings file and the script it
-names) and prints a summary of its conversion settings: output script, formats,
-colours, line spacing and wrapping, resolution, frame rates, style precedence and
-segments. Writes nothing.
+names) and prints the summary of its conversion settings that the desktop
+program shows, one "Label: value" line per field: output script, palette and
+bitmap names, honoured palette, formats, colours, line spacing and wrapping,
+code page, resolution, frame rates and frame type. Writes nothing.
 
 Options:
   --json   print everything as JSON instead: "source", "unicode", "settings" (every

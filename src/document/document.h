@@ -115,11 +115,4 @@ class Document {
 // code page (as Latin-1 where they do not decode), a Unicode script's text as it is. UTF-8.
 std::string display_text(const script::Script& script, std::u16string_view text);
 
-// One line of the summary of a document's settings.
-struct SummaryRow {
-    std::string label;
-    std::string value;
-};
-std::vector<SummaryRow> summary_rows(const Document& document);
-
 }  // namespace tessara::document

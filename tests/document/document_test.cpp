@@ -9,6 +9,7 @@
 #include "base/messages.h"
 #include "base/text.h"
 #include "document/feed_source.h"
+#include "document/summary.h"
 #include "script/settings.h"
 #include "test_support.h"
 
@@ -58,24 +59,31 @@ TEST(Document, SettingsAppliedAfterLoadingStopAtTheFirstRefusedOne) {
 
 TEST(Document, SummaryRowsDescribeTheSettings) {
     Document empty;
-    EXPECT_EQ(row(summary_rows(empty), "Output script"), "not set");
-    EXPECT_EQ(row(summary_rows(empty), "FPS in"), "not set");
+    const auto none = summary_rows(empty);
+    ASSERT_EQ(none.size(), 15u);
+    for (const auto& r : none) {
+        EXPECT_EQ(r.value, "N/A") << r.label;
+    }
 
     Document doc;
     base::RecordingMessages messages;
     ASSERT_TRUE(doc.open(demo(), nullptr, messages));
-    auto rows = summary_rows(doc);
-    EXPECT_EQ(row(rows, "Events"), "12");
-    EXPECT_EQ(row(rows, "FPS in"), "25");
-    EXPECT_EQ(row(rows, "Colours allowed"), "2 text, 1 outline");
-
-    auto resolution = [&](std::vector<SettingText> settings) {
+    auto summary = [&](std::vector<SettingText> settings, const std::string& label) {
         EXPECT_FALSE(doc.apply_settings(settings, messages));
-        return row(summary_rows(doc), "Output resolution");
+        return row(summary_rows(doc), label);
     };
-    EXPECT_EQ(resolution({{"Minus2", "2"}, {"FixedWidth", "600"}}),
+    EXPECT_EQ(summary({{"Minus2", "3"}, {"FixedWidth", "600"}}, "Output resolution"),
               "720 x 576 (minus 2), fixed width=600");
-    EXPECT_EQ(resolution({{"DontClip", "1"}}), "720 x 576 (minus 2), not clipped");
+    EXPECT_EQ(summary({{"FullWidth", "1"}}, "Output resolution"),
+              "720 x 576 (minus 2), full width");
+    EXPECT_EQ(summary({{"DontClip", "1"}, {"Minus2", "0"}}, "Output resolution"),
+              "720 x 576, not clipped");
+    EXPECT_EQ(summary({{"CodePage", "204"}}, "Code page"), "force Russian");
+    EXPECT_EQ(summary({{"CodePage", "7"}}, "Code page"), "Unknown");
+    EXPECT_EQ(summary({{"ImgType", "tif"}}, "Output bitmap files"),
+              std::string(TESSARA_SOURCE_DIR) + "/samples/demo_NNNN.tif");
+    EXPECT_EQ(summary({{"ScrType", "SST"}}, "Output palette file"), "N/A");
+    EXPECT_EQ(summary({{"LineSpacing", "150"}}, "Line spacing"), "150%");
 }
 
 TEST(Document, PreviewBuildFindsSubpicturesByNumberAndTime) {
