@@ -10,7 +10,7 @@ CMAKE_GEN := -G Ninja
 PREFIX    ?= /usr/local
 DESTDIR   ?=
 
-.PHONY: all deps build test demo asan fuzz clean format bench install install-only uninstall package format-check
+.PHONY: all deps build test demo asan fuzz clean format bench install install-only uninstall package format-check screenshots
 
 all: build
 
@@ -25,6 +25,10 @@ build: deps $(BUILD)/build.ninja
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# A PNG of every window of the desktop program, drawn offscreen, in docs/screenshots/.
+screenshots: build
+	$(BUILD)/tessara-gui-screenshots samples/demo.ssa docs/screenshots
 
 demo: build
 	@mkdir -p out

@@ -94,11 +94,21 @@ std::string_view charset_name(int32_t value) {
 }
 
 std::vector<SummaryRow> summary_rows(const Document& document) {
-    static const char* const kLabels[] = {
-        "Output script", "Output palette file", "Output bitmap files", "Honour palette from",
-        "Script format", "Bitmap format",       "Colours allowed",     "Sticky colours",
-        "Line spacing",  "Word wrap",           "Code page",           "Output resolution",
-        "FPS in",        "FPS out",             "Frame type"};
+    static const char* const kLabels[] = {"Output script",
+                                          "Output palette file",
+                                          "Output bitmap files",
+                                          "Honour palette from",
+                                          "Script format",
+                                          "Bitmap format",
+                                          "Colours allowed",
+                                          "Sticky colours",
+                                          "Line spacing",
+                                          "Word wrap",
+                                          "Code page",
+                                          "Output resolution",
+                                          "FPS in",
+                                          "FPS out",
+                                          "Frame type"};
     std::vector<SummaryRow> rows;
     if (!document.has_file()) {
         for (const char* label : kLabels) {
@@ -116,7 +126,8 @@ std::vector<SummaryRow> summary_rows(const Document& document) {
         palette = or_text(type.writer().palette_file_name(c.output_file), kNotAvailable);
         bitmaps = document.bitmap_name_pattern();
     }
-    const std::string_view image_label = imaging::image_type_label(imaging::image_type_id(c.img_type));
+    const std::string_view image_label =
+        imaging::image_type_label(imaging::image_type_id(c.img_type));
     const std::string values[] = {
         or_text(c.output_file, "not set"),
         palette,

@@ -1,0 +1,111 @@
+#include "gui/file_dialog.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+
+#include "base/preferences.h"
+
+namespace tessara::gui {
+
+namespace {
+
+constexpr const char* kSection = "Files";
+
+std::optional<FileChoice> ask_with_qt(QWidget* parent, const FileRequest& request) {
+    QFileDialog dialog(parent, request.title, request.folder);
+    dialog.setAcceptMode(request.mode == FileRequest::Mode::Save ? QFileDialog::AcceptSave
+                                                                 : QFileDialog::AcceptOpen);
+    dialog.setFileMode(request.mode == FileRequest::Mode::Save ? QFileDialog::AnyFile
+                                                               : QFileDialog::ExistingFile);
+    dialog.setNameFilters(request.filters);
+    if (request.filter >= 0 && request.filter < request.filters.size()) {
+        dialog.selectNameFilter(request.filters[request.filter]);
+    }
+    if (!request.default_suffix.isEmpty()) {
+        dialog.setDefaultSuffix(request.default_suffix);
+    }
+    if (!request.file.isEmpty()) {
+        dialog.selectFile(request.file);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return FileChoice{dialog.selectedFiles().front(),
+                      static_cast<int>(request.filters.indexOf(dialog.selectedNameFilter()))};
+}
+
+FileDialog::Chooser& chooser() {
+    static FileDialog::Chooser c = ask_with_qt;
+    return c;
+}
+
+}  // namespace
+
+void FileDialog::set_chooser(Chooser c) {
+    chooser() = c ? std::move(c) : Chooser(ask_with_qt);
+}
+
+QStringList qt_filters(const char* filter) {
+    // Pairs of label and patterns, the list ending with an empty entry.
+    const QStringList parts = QString::fromUtf8(filter).split('|');
+    QStringList entries;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString& label = parts[i];
+        if (label.isEmpty()) {
+            break;
+        }
+        QString patterns = parts[i + 1];
+        patterns.replace(';', ' ');
+        // Qt reads the patterns from the label's parentheses; a label without them gets them.
+        entries << (label.contains('(' + patterns + ')') ? label : label + " (" + patterns + ')');
+    }
+    return entries;
+}
+
+FileDialog::FileDialog(base::Preferences& preferences, const char* value_name)
+    : m_preferences(preferences), m_value_name(value_name) {}
+
+QString FileDialog::start_folder() const {
+    const auto folder = m_preferences.get_string(kSection, m_value_name);
+    if (!folder || folder->empty() || !QFileInfo(QString::fromStdString(*folder)).isDir()) {
+        return {};
+    }
+    return QString::fromStdString(*folder);
+}
+
+std::optional<FileChoice> FileDialog::open(QWidget* parent, const QString& title,
+                                           const char* filter, int initial_filter) {
+    FileRequest request;
+    request.mode = FileRequest::Mode::Open;
+    request.title = title;
+    request.filters = qt_filters(filter);
+    request.filter = initial_filter;
+    return choose(parent, std::move(request));
+}
+
+std::optional<FileChoice> FileDialog::save(QWidget* parent, const QString& title,
+                                           const char* filter, const QString& proposed,
+                                           const QString& default_suffix, int initial_filter) {
+    FileRequest request;
+    request.mode = FileRequest::Mode::Save;
+    request.title = title;
+    request.filters = qt_filters(filter);
+    request.filter = initial_filter;
+    request.file = proposed;
+    request.default_suffix = default_suffix;
+    return choose(parent, std::move(request));
+}
+
+std::optional<FileChoice> FileDialog::choose(QWidget* parent, FileRequest request) {
+    request.folder = start_folder();
+    auto choice = chooser()(parent, request);
+    if (choice && !choice->path.isEmpty()) {
+        const QString folder = QFileInfo(choice->path).absolutePath();
+        m_preferences.set_string(kSection, m_value_name, folder.toStdString());
+        return choice;
+    }
+    return std::nullopt;
+}
+
+}  // namespace tessara::gui

@@ -1,0 +1,50 @@
+// Writes a picture of every window of the desktop program into a folder: the main window with no
+// file and with a script loaded, and every dialog. `make screenshots` runs it on the offscreen
+// platform with the demo script.
+#include <QApplication>
+#include <QDir>
+#include <QTimer>
+#include <cstdio>
+#include <functional>
+
+#include "base/messages.h"
+#include "base/preferences.h"
+#include "gui/main_window.h"
+#include "gui_support.h"
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: tessara-gui-screenshots SCRIPT FOLDER\n");
+        return 2;
+    }
+    const QString script = QString::fromLocal8Bit(argv[1]);
+    const QDir folder(QString::fromLocal8Bit(argv[2]));
+    QDir().mkpath(folder.path());
+
+    tessara::base::SilentMessages messages;
+    tessara::base::MemoryPreferences preferences;
+    tessara::gui::MainWindow window(messages, preferences);
+    window.resize(window.sizeHint());
+    window.show();
+    int failures = 0;
+    auto save = [&](QWidget& widget, const char* name) {
+        const QString path = folder.filePath(QString(name) + ".png");
+        if (!tessara::gui_test::grab(widget).save(path)) {
+            std::fprintf(stderr, "could not write %s\n", qPrintable(path));
+            ++failures;
+        }
+    };
+    save(window, "main-window-no-file");
+    if (!window.open_path(script)) {
+        std::fprintf(stderr, "could not open %s\n", argv[1]);
+        return 1;
+    }
+    save(window, "main-window");
+    for (const auto& [command, name] : tessara::gui_test::dialog_commands()) {
+        tessara::gui_test::with_next_dialog([&](QWidget& dialog) { save(dialog, name); });
+        window.command(command)->trigger();
+    }
+    return failures == 0 ? 0 : 1;
+}
