@@ -16,13 +16,18 @@ add_custom_target(tessara_man ALL DEPENDS ${PROJECT_BINARY_DIR}/man/tessara.1.gz
 # it (or it is copied into the tool's plug-in folder).
 set(TESSARA_PLUGIN_DIR ${CMAKE_INSTALL_LIBDIR}/tessara)
 
-install(TARGETS tessara RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS tessara tessara-gui RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS VDubTessara LIBRARY DESTINATION ${TESSARA_PLUGIN_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/samples/demo.ssa DESTINATION ${CMAKE_INSTALL_DATADIR}/tessara)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tessara)
 install(FILES ${PROJECT_BINARY_DIR}/man/tessara.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/data/bash-completion/tessara
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+# The desktop program in the menus, and as the program that opens SSA scripts (text/x-ssa).
+install(FILES ${PROJECT_SOURCE_DIR}/data/desktop/tessara.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${PROJECT_SOURCE_DIR}/data/desktop/tessara.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
 # make package: a Debian package whose dependencies are read off the installed binaries.
 set(CPACK_GENERATOR DEB)
@@ -35,7 +40,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "four-colour bitmaps a DVD subpicture carries, places them and chooses their colours,\n"
   "and writes the script a DVD authoring tool imports. It also exports text lists,\n"
   "saves the script back with its settings embedded, and feeds a video-filter plug-in\n"
-  "(installed under /usr/lib/tessara) so subtitles can be checked over the video.")
+  "(installed under /usr/lib/tessara) so subtitles can be checked over the video.\n"
+  "tessara-gui is the desktop program; tessara the command line.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)

@@ -74,13 +74,14 @@ QAction* MainWindow::command(const QString& name) const {
 
 void MainWindow::build_menus() {
     QMenu* file = menuBar()->addMenu(tr("&File"));
-    add_command(file, "open", tr("&Open..."), QKeySequence(Qt::CTRL | Qt::Key_O), &MainWindow::open);
+    add_command(file, "open", tr("&Open..."), QKeySequence(Qt::CTRL | Qt::Key_O),
+                &MainWindow::open);
     add_command(file, "save", tr("&Save"), QKeySequence(Qt::CTRL | Qt::Key_S), &MainWindow::save);
     QAction* save_as = add_command(file, "save_as", tr("Save &As..."),
                                    QKeySequence(Qt::CTRL | Qt::Key_A), &MainWindow::save_as);
     // Ctrl+A is the program's own key for Save As; Ctrl+Shift+S is the one people expect.
-    save_as->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_A),
-                           QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)});
+    save_as->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_A), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)});
     add_command(file, "close", tr("&Close"), QKeySequence(Qt::CTRL | Qt::Key_F4),
                 &MainWindow::close_file);
     file->addSeparator();

@@ -18,7 +18,9 @@ constexpr qint64 kEventIntervalMs = 40;
 }  // namespace
 
 ProgressDialog::ProgressDialog(QWidget* parent, const QString& title)
-    : QDialog(parent), m_bar(new QProgressBar(this)), m_cancel(new QPushButton(tr("Cancel"), this)) {
+    : QDialog(parent),
+      m_bar(new QProgressBar(this)),
+      m_cancel(new QPushButton(tr("Cancel"), this)) {
     setWindowTitle(title);
     setModal(true);
     auto* layout = new QVBoxLayout(this);

@@ -1,8 +1,8 @@
 #include "gui_support.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
-#include <QAbstractButton>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>

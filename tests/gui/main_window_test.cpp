@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
-#include <QAbstractButton>
 #include <QMessageBox>
 #include <QTest>
 #include <filesystem>
@@ -54,8 +54,8 @@ class Window : public ::testing::Test {
     QString shown(const QString& label) {
         for (QLabel* l : window.findChildren<QLabel*>()) {
             if (l->text() == label + ':') {
-                if (auto* value = qobject_cast<QLabel*>(
-                        l->buddy() != nullptr ? l->buddy() : nullptr)) {
+                if (auto* value =
+                        qobject_cast<QLabel*>(l->buddy() != nullptr ? l->buddy() : nullptr)) {
                     return value->text();
                 }
             }
@@ -135,9 +135,8 @@ TEST_F(Window, AChangedFileIsOnlyLeftWhenTheUserSaysYes) {
     EXPECT_TRUE(window.isVisible());
     window.command("close")->trigger();  // the queue is empty: No again
     EXPECT_TRUE(window.document().has_file());
-    EXPECT_EQ(messages.texts(),
-              (std::vector<std::string>{"File has changed. Are you sure?",
-                                        "File has changed. Are you sure?"}));
+    EXPECT_EQ(messages.texts(), (std::vector<std::string>{"File has changed. Are you sure?",
+                                                          "File has changed. Are you sure?"}));
     messages.queue_answer(base::Answer::Yes);
     window.command("close")->trigger();
     EXPECT_FALSE(window.document().has_file());

@@ -19,8 +19,10 @@ prefix=/opt/tessara-test
 
 make -C "$src" --no-print-directory BUILD="$build" install-only DESTDIR="$dest" PREFIX="$prefix" >/dev/null
 root=$dest$prefix
-for f in bin/tessara lib/tessara/VDubTessara.so share/tessara/demo.ssa share/doc/tessara/README.md \
-         share/man/man1/tessara.1.gz share/bash-completion/completions/tessara; do
+for f in bin/tessara bin/tessara-gui lib/tessara/VDubTessara.so share/tessara/demo.ssa \
+         share/doc/tessara/README.md share/man/man1/tessara.1.gz \
+         share/bash-completion/completions/tessara share/applications/tessara.desktop \
+         share/icons/hicolor/scalable/apps/tessara.svg; do
   [ -f "$root/$f" ] || { echo "not installed: $f"; exit 1; }
 done
 
@@ -30,6 +32,12 @@ cd "$work/elsewhere"
 "$root/bin/tessara" --version | grep -qx "tessara [0-9]*\.[0-9]*\.[0-9]*\.[0-9]*"
 "$root/bin/tessara" generate --quiet "$root/share/tessara/demo.ssa" -o "$work/elsewhere/demo.son" >/dev/null
 [ -s demo.son ] && [ -s demo_0001.bmp ] && [ -s demo.spf ] || { echo "generate wrote nothing"; exit 1; }
+
+# The desktop entry is valid and opens SSA scripts with the installed program.
+desktop-file-validate "$root/share/applications/tessara.desktop"
+grep -qx "MimeType=text/x-ssa;" "$root/share/applications/tessara.desktop"
+QT_QPA_PLATFORM=offscreen "$root/bin/tessara-gui" --version 2>/dev/null | grep -qx "tessara-gui [0-9.]*" ||
+  { echo "tessara-gui does not start"; exit 1; }
 
 # The manual page renders and covers every command.
 page=$(MANWIDTH=100 man -l "$root/share/man/man1/tessara.1.gz" 2>/dev/null)
