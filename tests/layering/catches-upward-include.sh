@@ -12,3 +12,12 @@ if out=$("$root/scripts/check-layers" "$work"); then
 fi
 grep -q "src/timeline/timeline.cpp:.*timeline includes output/" <<<"$out" || { echo "$out"; exit 1; }
 echo "the upward include was caught"
+
+# A Qt header below the desktop program is refused too.
+cp -r "$root/src/." "$work/src/"
+printf '#include <QString>\n' >> "$work/src/document/summary.cpp"
+if out=$("$root/scripts/check-layers" "$work"); then
+  echo "a Qt include in the document layer was not caught"; exit 1
+fi
+grep -q "src/document/summary.cpp:.*includes Qt <QString>" <<<"$out" || { echo "$out"; exit 1; }
+echo "the Qt include was caught"
