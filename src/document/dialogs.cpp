@@ -9,10 +9,12 @@
 #include "base/messages.h"
 #include "base/preferences.h"
 #include "base/text.h"
+#include "base/version.h"
 #include "document/document.h"
 #include "formats/script_types.h"
 #include "formats/text_exports.h"
 #include "imaging/image_types.h"
+#include "output/generation.h"
 #include "timeline/separate_titles.h"
 
 namespace tessara::document {
@@ -51,6 +53,18 @@ const char* const kInvalidSmpteText = "Invalid SMPTE value";
 const char* const kReopenForTreatNText =
     "You must close the current file and open it again\nfor the change in the \"Treat \\n as "
     "\\N\" setting to take effect.";
+const char* const kNoSourceText = "Please enter a source SSA file to convert";
+const char* const kNoOutputText = "Please enter a path for the output file";
+const char* const kSkipBitmapsWarningText =
+    "Please take into account that having this button checked\nmay result in invalid script "
+    "files if changes done to the\nprocessing settings require a different\nset of bitmaps or "
+    "a different sets of colors.\nI recommend to check this only for doing time tests, and\nto "
+    "uncheck it for the final rendering.";
+const char* const kFileChangedQuestion = "File has changed. Are you sure?";
+const char* const kBackupAdviceText =
+    "As Tessara could have bugs and inadvertently\ncause a loss of data, I suggest you to save "
+    "this\nfile with a different name and preserve the old one\nas a backup.";
+const char* const kNotImplementedText = "Not implemented yet";
 
 namespace {
 
@@ -473,6 +487,70 @@ void apply_compatibility_dialog(Document& document, const CompatibilityDialog& d
         preferences.set_int(kFilesSection, kTreatNPreference, dialog.treat_n_as_N ? 1 : 0);
         messages.inform(kReopenForTreatNText);
     }
+}
+
+// --- The main window -------------------------------------------------------------------------
+
+bool check_before_run(Document& document, base::Messages& messages) {
+    script::ConversionSettings& settings = document.script().settings;
+    if (settings.source_path.empty()) {
+        messages.error(kNoSourceText);
+        return false;
+    }
+    if (settings.output_file.empty()) {
+        messages.error(kNoOutputText);
+        return false;
+    }
+    return script::validate_timing(settings.timing, settings.iauthor(), &messages, false);
+}
+
+bool can_generate(const Document& document) {
+    const script::ConversionSettings& settings = document.script().settings;
+    return document.has_file() && !settings.output_file.empty() &&
+           !settings.timing.fps_in_text.empty() && !settings.timing.fps_out_text.empty();
+}
+
+bool can_export_film(const Document& document) {
+    const script::ConversionSettings& settings = document.script().settings;
+    script::TimingSettings timing = settings.timing;
+    return document.has_file() &&
+           script::validate_timing(timing, settings.iauthor(), nullptr, true) &&
+           formats::film_export_available(timing);
+}
+
+void set_skip_bitmaps(Document& document, bool on, base::Messages& messages) {
+    if (on && !document.skip_bitmaps()) {
+        messages.warn(kSkipBitmapsWarningText);
+    }
+    document.set_skip_bitmaps(on);
+}
+
+bool confirm_discard_changes(const Document& document, base::Messages& messages) {
+    return !document.modified() ||
+           messages.ask(kFileChangedQuestion, base::AskKind::YesNo) == base::Answer::Yes;
+}
+
+bool save_needs_new_name(const Document& document, base::Messages& messages) {
+    if (document.saved_once()) {
+        return false;
+    }
+    messages.inform(kBackupAdviceText);
+    return true;
+}
+
+std::string window_title(const Document& document) {
+    if (!document.has_file()) {
+        return std::string(kNoFileTitle);
+    }
+    return "Tessara - " + utf16_to_utf8(output::derive_output_names(document.source_path()).title) +
+           (document.modified() ? " *" : "");
+}
+
+std::string about_text() {
+    if (base::kVersion.empty()) {
+        return "Tessara version unknown";
+    }
+    return "Tessara version " + std::string(base::kVersion);
 }
 
 }  // namespace tessara::document

@@ -215,4 +215,33 @@ CompatibilityDialog fill_compatibility_dialog(const Document& document,
 void apply_compatibility_dialog(Document& document, const CompatibilityDialog& dialog,
                                 base::Preferences& preferences, base::Messages& messages);
 
+// --- The main window -------------------------------------------------------------------------
+
+extern const char* const kNoSourceText;
+extern const char* const kNoOutputText;
+extern const char* const kSkipBitmapsWarningText;
+extern const char* const kFileChangedQuestion;
+extern const char* const kBackupAdviceText;
+extern const char* const kNotImplementedText;
+inline constexpr std::string_view kNoFileTitle = "Tessara - No file";
+inline constexpr std::string_view kLoadingTitle = "Tessara - Loading file...";
+
+// Before Generate and Edit & preview: a source file, an output path, then the frame rates (their
+// messages; the rates are recomputed in the document).
+bool check_before_run(Document& document, base::Messages& messages);
+// Generate is offered once a file is open with an output path, FPS in and FPS out.
+bool can_generate(const Document& document);
+// Export as film subtitle is offered for non-drop output at exactly 24 or 30 frames per second.
+bool can_export_film(const Document& document);
+// The No bitmaps switch; switching it on warns with kSkipBitmapsWarningText.
+void set_skip_bitmaps(Document& document, bool on, base::Messages& messages);
+// Before the document is replaced or closed: true when it is not modified or the user says Yes.
+bool confirm_discard_changes(const Document& document, base::Messages& messages);
+// Save: the first save after opening shows kBackupAdviceText and goes through Save As (true).
+bool save_needs_new_name(const Document& document, base::Messages& messages);
+// "Tessara - TITLE", with " *" while modified; kNoFileTitle without a file. UTF-8.
+std::string window_title(const Document& document);
+// "Tessara version 0.3.0.0".
+std::string about_text();
+
 }  // namespace tessara::document

@@ -247,5 +247,51 @@ TEST_F(Dialogs, CompatibilityKeepsUnshownBitsAndTellsWhenTheReaderChanges) {
     EXPECT_EQ(preferences.get_int("Files", "Treat \\n as \\N", 0), 1);
 }
 
+TEST_F(Dialogs, MainWindowRules) {
+    Document empty;
+    EXPECT_EQ(window_title(empty), "Tessara - No file");
+    EXPECT_FALSE(can_generate(empty));
+    EXPECT_FALSE(check_before_run(empty, messages));
+    EXPECT_EQ(messages.texts(), Texts{"Please enter a source SSA file to convert"});
+    EXPECT_TRUE(can_generate(doc));
+    EXPECT_FALSE(can_export_film(doc));  // 25 fps
+    EXPECT_EQ(window_title(doc), "Tessara - demo");
+    EXPECT_EQ(about_text(), "Tessara version " TESSARA_VERSION);
+
+    set({{"FPSout", ""}});
+    EXPECT_FALSE(can_generate(doc));
+    set({{"FPSout", "24"}, {"OutputFile", ""}});
+    EXPECT_TRUE(can_export_film(doc));
+    EXPECT_FALSE(check_before_run(doc, messages));
+    EXPECT_EQ(messages.texts(), Texts{"Please enter a path for the output file"});
+    set({{"OutputFile", "/out/demo.son"}, {"FPSout", "0.5"}});
+    EXPECT_FALSE(check_before_run(doc, messages));
+    EXPECT_EQ(messages.texts(), Texts{"FPS out is invalid"});
+    set({{"FPSout", "30"}, {"DropFrame", "1"}});
+    EXPECT_FALSE(can_export_film(doc));
+
+    set_skip_bitmaps(doc, true, messages);
+    set_skip_bitmaps(doc, true, messages);
+    EXPECT_TRUE(doc.skip_bitmaps());
+    EXPECT_EQ(messages.texts(), Texts{kSkipBitmapsWarningText});
+
+    // Modified until saved; the first save advises a new name.
+    messages.clear();
+    doc.script().settings.modified = true;
+    EXPECT_EQ(window_title(doc), "Tessara - demo *");
+    EXPECT_FALSE(confirm_discard_changes(doc, messages));  // unanswered: No
+    messages.queue_answer(Answer::Yes);
+    EXPECT_TRUE(confirm_discard_changes(doc, messages));
+    EXPECT_TRUE(save_needs_new_name(doc, messages));
+    EXPECT_EQ(messages.texts(), (Texts{"File has changed. Are you sure?",
+                                       "File has changed. Are you sure?", kBackupAdviceText}));
+    test::TempDir dir;
+    ASSERT_TRUE(doc.save_as(dir.file("copy.ssa").string(), messages));
+    EXPECT_EQ(window_title(doc), "Tessara - copy");
+    EXPECT_FALSE(save_needs_new_name(doc, messages));
+    EXPECT_TRUE(confirm_discard_changes(doc, messages));
+    EXPECT_EQ(messages.texts().size(), 3u);
+}
+
 }  // namespace
 }  // namespace tessara::document
