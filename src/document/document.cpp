@@ -99,7 +99,11 @@ std::optional<SettingText> Document::apply_settings(const std::vector<SettingTex
 }
 
 bool Document::save(base::Messages& messages) {
-    return script::save_script(*m_script, std::nullopt, messages);
+    if (!script::save_script(*m_script, std::nullopt, messages)) {
+        return false;
+    }
+    m_script->settings.modified = false;
+    return true;
 }
 
 bool Document::save_as(const std::string& path, base::Messages& messages) {
@@ -107,6 +111,7 @@ bool Document::save_as(const std::string& path, base::Messages& messages) {
         return false;
     }
     m_saved_once = true;
+    m_script->settings.modified = false;
     return true;
 }
 

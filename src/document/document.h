@@ -52,7 +52,8 @@ class Document {
                                               base::Messages& messages);
 
     // Writes the script back: in place, or to `path` (which the document then names, and
-    // which counts as the first save since opening).
+    // which counts as the first save since opening). A successful save leaves the document
+    // unmodified.
     bool save(base::Messages& messages);
     bool save_as(const std::string& path, base::Messages& messages);
     // Whether the script has been saved under a name of the user's choice since it was opened.

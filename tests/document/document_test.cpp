@@ -53,6 +53,7 @@ TEST(Document, SettingsAppliedAfterLoadingStopAtTheFirstRefusedOne) {
     test::TempDir dir;
     const std::string saved = dir.file("saved.ssa").string();
     ASSERT_TRUE(doc.save_as(saved, messages));
+    EXPECT_FALSE(doc.modified());
     EXPECT_NE(test::read_file(saved).find("DVDSeg="), std::string::npos);
     EXPECT_EQ(doc.source_path(), base::utf8_to_utf16(saved));
 }
