@@ -65,6 +65,8 @@ const char* const kBackupAdviceText =
     "As Tessara could have bugs and inadvertently\ncause a loss of data, I suggest you to save "
     "this\nfile with a different name and preserve the old one\nas a backup.";
 const char* const kNotImplementedText = "Not implemented yet";
+const char* const kDefineSegmentsQuestion =
+    "No segments have been defined for this file.\r\nDo you want to define them now?";
 
 namespace {
 
@@ -490,6 +492,19 @@ void apply_compatibility_dialog(Document& document, const CompatibilityDialog& d
 }
 
 // --- The main window -------------------------------------------------------------------------
+
+SegmentCheckStart segment_check_start(Document& document, base::Messages& messages) {
+    script::ConversionSettings& settings = document.script().settings;
+    if (!script::validate_timing(settings.timing, settings.iauthor(), &messages, false)) {
+        return SegmentCheckStart::Refused;
+    }
+    if (!settings.dvd_segments.empty()) {
+        return SegmentCheckStart::Ready;
+    }
+    return messages.ask(kDefineSegmentsQuestion, base::AskKind::YesNo) == base::Answer::Yes
+               ? SegmentCheckStart::NeedSegments
+               : SegmentCheckStart::Refused;
+}
 
 bool check_before_run(Document& document, base::Messages& messages) {
     script::ConversionSettings& settings = document.script().settings;

@@ -215,6 +215,19 @@ CompatibilityDialog fill_compatibility_dialog(const Document& document,
 void apply_compatibility_dialog(Document& document, const CompatibilityDialog& dialog,
                                 base::Preferences& preferences, base::Messages& messages);
 
+// --- Segment intersection check -------------------------------------------------------------
+
+extern const char* const kDefineSegmentsQuestion;
+
+enum class SegmentCheckStart {
+    Refused,       // the frame rates are not valid (reported), or the user declined
+    NeedSegments,  // none defined and the user wants to define them: the segments dialog first
+    Ready,
+};
+// Before the check opens: the frame rates must validate, and without any segment or chapter
+// kDefineSegmentsQuestion is asked (Yes/No).
+SegmentCheckStart segment_check_start(Document& document, base::Messages& messages);
+
 // --- The main window -------------------------------------------------------------------------
 
 extern const char* const kNoSourceText;

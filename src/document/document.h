@@ -84,6 +84,10 @@ class Document {
     // The report of the subtitles the DVD segments would cut, each widened by `distance`
     // frames; nothing when the check cannot run (reported).
     std::optional<std::string> check_segments(int64_t distance, base::Messages& messages);
+    // The safety distance of the last check (0-99 frames), kept while the document is open. It
+    // is not stored in the script, so changing it does not mark the document modified.
+    int32_t segment_check_distance() const { return m_segment_check_distance; }
+    void set_segment_check_distance(int32_t frames) { m_segment_check_distance = frames; }
 
     // Builds every subpicture (colours, renderings, placement) for looking at them, and keeps
     // the build as the document's last one. Null when the frame rates are not set or a subtitle
@@ -108,6 +112,7 @@ class Document {
     std::unique_ptr<script::Script> m_script;
     bool m_saved_once = false;
     bool m_skip_bitmaps = false;
+    int32_t m_segment_check_distance = 0;
     // Built after m_script and pointing into it: destroyed first.
     std::unique_ptr<PreviewBuild> m_build;
 };

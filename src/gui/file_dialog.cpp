@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include "base/preferences.h"
+#include "document/dialogs.h"
 
 namespace tessara::gui {
 
@@ -46,19 +47,19 @@ void FileDialog::set_chooser(Chooser c) {
     chooser() = c ? std::move(c) : Chooser(ask_with_qt);
 }
 
+QString qt_filter_entry(const QString& label, const QString& patterns) {
+    // Qt reads the patterns from the label's parentheses, separated by blanks.
+    QString blank_separated = patterns;
+    blank_separated.replace(';', ' ');
+    return label.contains('(' + blank_separated + ')') ? label
+                                                       : label + " (" + blank_separated + ')';
+}
+
 QStringList qt_filters(const char* filter) {
-    // Pairs of label and patterns, the list ending with an empty entry.
-    const QStringList parts = QString::fromUtf8(filter).split('|');
     QStringList entries;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        const QString& label = parts[i];
-        if (label.isEmpty()) {
-            break;
-        }
-        QString patterns = parts[i + 1];
-        patterns.replace(';', ' ');
-        // Qt reads the patterns from the label's parentheses; a label without them gets them.
-        entries << (label.contains('(' + patterns + ')') ? label : label + " (" + patterns + ')');
+    for (const document::FileFilterRow& row : document::parse_file_filter(filter)) {
+        entries << qt_filter_entry(QString::fromStdString(row.label),
+                                   QString::fromStdString(row.patterns));
     }
     return entries;
 }
@@ -75,22 +76,22 @@ QString FileDialog::start_folder() const {
 }
 
 std::optional<FileChoice> FileDialog::open(QWidget* parent, const QString& title,
-                                           const char* filter, int initial_filter) {
+                                           const QStringList& filters, int initial_filter) {
     FileRequest request;
     request.mode = FileRequest::Mode::Open;
     request.title = title;
-    request.filters = qt_filters(filter);
+    request.filters = filters;
     request.filter = initial_filter;
     return choose(parent, std::move(request));
 }
 
 std::optional<FileChoice> FileDialog::save(QWidget* parent, const QString& title,
-                                           const char* filter, const QString& proposed,
+                                           const QStringList& filters, const QString& proposed,
                                            const QString& default_suffix, int initial_filter) {
     FileRequest request;
     request.mode = FileRequest::Mode::Save;
     request.title = title;
-    request.filters = qt_filters(filter);
+    request.filters = filters;
     request.filter = initial_filter;
     request.file = proposed;
     request.default_suffix = default_suffix;

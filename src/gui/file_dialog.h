@@ -33,7 +33,7 @@ struct FileChoice {
 
 // Every file dialog of the program. It starts in the folder remembered under its preference
 // value ("Files"/NAME) when that folder exists, and remembers the chosen file's folder there
-// afterwards. Filters come in the program's "Label|patterns|...||" form.
+// afterwards.
 class FileDialog {
   public:
     // Shows the dialog; nothing when the user cancelled. Tests replace it with one that answers
@@ -43,11 +43,11 @@ class FileDialog {
 
     FileDialog(base::Preferences& preferences, const char* value_name);
 
-    std::optional<FileChoice> open(QWidget* parent, const QString& title, const char* filter,
-                                   int initial_filter = 0);
-    std::optional<FileChoice> save(QWidget* parent, const QString& title, const char* filter,
-                                   const QString& proposed, const QString& default_suffix,
-                                   int initial_filter = 0);
+    std::optional<FileChoice> open(QWidget* parent, const QString& title,
+                                   const QStringList& filters, int initial_filter = 0);
+    std::optional<FileChoice> save(QWidget* parent, const QString& title,
+                                   const QStringList& filters, const QString& proposed,
+                                   const QString& default_suffix, int initial_filter = 0);
 
     // The folder the dialog starts in: the remembered one when it exists, else empty.
     QString start_folder() const;
@@ -61,5 +61,7 @@ class FileDialog {
 
 // "DVD Maestro (*.son)|*.son|All files (*.*)|*.*||" as Qt filter entries.
 QStringList qt_filters(const char* filter);
+// One Qt filter entry: the label, with the patterns in parentheses unless it shows them already.
+QString qt_filter_entry(const QString& label, const QString& patterns);
 
 }  // namespace tessara::gui

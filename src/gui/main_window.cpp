@@ -17,10 +17,12 @@
 
 #include "base/messages.h"
 #include "base/preferences.h"
+#include "document/dialogs.h"
 #include "document/summary.h"
 #include "gui/file_dialog.h"
 #include "gui/gui_messages.h"
 #include "gui/progress_dialog.h"
+#include "gui/settings_dialogs.h"
 
 namespace tessara::gui {
 
@@ -221,16 +223,7 @@ void MainWindow::refresh() {
         m_styles->addItem(QString::fromStdString(name));
     }
 
-    QString title = "Tessara - ";
-    if (loaded) {
-        title += QFileInfo(qt(m_document.source_path())).fileName();
-        if (m_document.modified()) {
-            title += " *";
-        }
-    } else {
-        title += "No file";
-    }
-    setWindowTitle(title);
+    setWindowTitle(QString::fromStdString(document::window_title(m_document)));
 
     const auto& settings = m_document.script().settings;
     for (const char* name :
@@ -242,9 +235,7 @@ void MainWindow::refresh() {
     for (QPushButton* button : m_buttons) {
         button->setEnabled(loaded);
     }
-    const bool can_generate = loaded && !settings.output_file.empty() &&
-                              !settings.timing.fps_in_text.empty() &&
-                              !settings.timing.fps_out_text.empty();
+    const bool can_generate = document::can_generate(m_document);
     command("generate")->setEnabled(can_generate);
     m_generate_button->setEnabled(can_generate);
     // The windows of later work are not there yet.
@@ -257,7 +248,7 @@ void MainWindow::refresh() {
             button->setEnabled(false);
         }
     }
-    command("export_film")->setEnabled(loaded);
+    command("export_film")->setEnabled(loaded && document::can_export_film(m_document));
     command("separate")->setChecked(loaded && settings.dvd_separate);
     command("unicode")->setChecked(loaded && settings.unicode);
     command("unicode")->setEnabled(loaded && !settings.unicode);
@@ -270,15 +261,15 @@ bool MainWindow::may_discard() {
     if (!m_document.has_file() || !m_document.modified()) {
         return true;
     }
-    return m_messages.ask("File has changed. Are you sure?", base::AskKind::YesNo) ==
-           base::Answer::Yes;
+    return document::confirm_discard_changes(m_document, m_messages);
 }
 
 bool MainWindow::open_path(const QString& path) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     m_document.close();
     refresh();
-    setWindowTitle("Tessara - Loading file...");
+    setWindowTitle(QString::fromUtf8(document::kLoadingTitle.data(),
+                                     static_cast<qsizetype>(document::kLoadingTitle.size())));
     QCoreApplication::processEvents();
     const bool ok = m_document.open(utf8(path), &m_preferences, m_messages);
     refresh();
@@ -291,7 +282,7 @@ void MainWindow::open() {
         return;
     }
     FileDialog dialog(m_preferences, "LastSSAFolder");
-    if (auto choice = dialog.open(this, tr("Open"), kOpenFilter)) {
+    if (auto choice = dialog.open(this, tr("Open"), qt_filters(kOpenFilter))) {
         open_path(choice->path);
     }
 }
@@ -300,10 +291,7 @@ void MainWindow::save() {
     if (!m_document.has_file()) {
         return;
     }
-    if (!m_document.saved_once()) {
-        m_messages.inform(
-            "As Tessara could have bugs and inadvertently\ncause a loss of data, I suggest you to "
-            "save this\nfile with a different name and preserve the old one\nas a backup.");
+    if (document::save_needs_new_name(m_document, m_messages)) {
         save_as();
         return;
     }
@@ -316,7 +304,7 @@ void MainWindow::save_as() {
         return;
     }
     FileDialog dialog(m_preferences, "LastSSAFolder");
-    auto choice = dialog.save(this, tr("Save As"), kSaveFilter,
+    auto choice = dialog.save(this, tr("Save As"), qt_filters(kSaveFilter),
                               QFileInfo(qt(m_document.source_path())).fileName(), "ssa");
     if (choice) {
         m_document.save_as(utf8(choice->path), m_messages);
@@ -361,8 +349,8 @@ void MainWindow::export_text(formats::TextExportKind kind, const char* command_n
     FileDialog dialog(m_preferences, "LastExportFolder");
     const QString proposed = QFileInfo(qt(m_document.source_path())).completeBaseName() + '.' +
                              QString::fromLatin1(extension);
-    auto choice = dialog.save(this, command(command_name)->text().remove("..."), filter, proposed,
-                              QString::fromLatin1(extension));
+    auto choice = dialog.save(this, command(command_name)->text().remove("..."), qt_filters(filter),
+                              proposed, QString::fromLatin1(extension));
     if (!choice) {
         return;
     }
@@ -389,16 +377,40 @@ void MainWindow::export_dialogue() {
                 "Text dialogue file (*.txt)|*.txt||", "txt");
 }
 
-void MainWindow::export_film() {}
+void MainWindow::export_film() {
+    FilmOffsetWindow offset(this, m_messages);
+    if (offset.exec() != QDialog::Accepted) {
+        return;
+    }
+    formats::TextExportOptions options;
+    options.film_offset = offset.offset();
+    export_text(formats::TextExportKind::Dialogue, "export_film",
+                "Text dialogue file (*.txt)|*.txt||", "txt", options);
+}
 
 void MainWindow::export_chi() {
     export_text(formats::TextExportKind::Chi, "export_chi", "Chi file (*.chi)|*.chi||", "chi");
 }
 
-void MainWindow::compatibility() {}
-void MainWindow::files() {}
-void MainWindow::timing() {}
-void MainWindow::segments() {}
+void MainWindow::compatibility() {
+    CompatibilityWindow(this, m_document, m_preferences, m_messages).exec();
+    refresh();
+}
+
+void MainWindow::files() {
+    FilesWindow(this, m_document, m_preferences, m_messages).exec();
+    refresh();
+}
+
+void MainWindow::timing() {
+    TimingWindow(this, m_document, m_messages).exec();
+    refresh();
+}
+
+void MainWindow::segments() {
+    SegmentsWindow(this, m_document, m_messages).exec();
+    refresh();
+}
 
 void MainWindow::toggle_separate() {
     auto& settings = m_document.script().settings;
@@ -408,20 +420,12 @@ void MainWindow::toggle_separate() {
 }
 
 void MainWindow::toggle_skip_bitmaps() {
-    const bool on = !m_document.skip_bitmaps();
-    m_document.set_skip_bitmaps(on);
-    if (on) {
-        m_messages.warn(
-            "Please take into account that having this button checked\nmay result in invalid "
-            "script files if changes done to the\nprocessing settings require a different\nset "
-            "of bitmaps or a different sets of colors.\nI recommend to check this only for doing "
-            "time tests, and\nto uncheck it for the final rendering.");
-    }
+    document::set_skip_bitmaps(m_document, !m_document.skip_bitmaps(), m_messages);
     refresh();
 }
 
 void MainWindow::remove_settings() {
-    m_messages.inform("Not implemented yet");
+    m_messages.inform(document::kNotImplementedText);
 }
 
 void MainWindow::save_as_unicode() {
@@ -429,6 +433,10 @@ void MainWindow::save_as_unicode() {
 }
 
 void MainWindow::generate() {
+    if (!document::check_before_run(m_document, m_messages)) {
+        refresh();
+        return;
+    }
     ProgressDialog progress(this, tr("Generating"));
     output::GenerationSummary summary;
     progress.run([&](base::Progress& p) {
@@ -444,14 +452,39 @@ void MainWindow::run_tool(document::Tool tool, const std::optional<std::string>&
     refresh();
 }
 
-void MainWindow::snap() {}
-void MainWindow::separate_titles() {}
-void MainWindow::check_segments() {}
+void MainWindow::snap() {
+    SnapWindow(this, m_document, m_messages).exec();
+    refresh();
+}
+
+void MainWindow::separate_titles() {
+    document::separate_titles_command(m_document, m_messages);
+    refresh();
+}
+
+void MainWindow::check_segments() {
+    switch (document::segment_check_start(m_document, m_messages)) {
+        case document::SegmentCheckStart::Refused:
+            break;
+        case document::SegmentCheckStart::NeedSegments:
+            SegmentsWindow(this, m_document, m_messages).exec();
+            if (m_document.script().settings.dvd_segments.empty()) {
+                break;
+            }
+            [[fallthrough]];
+        case document::SegmentCheckStart::Ready:
+            SegmentCheckWindow(this, m_document, m_messages).exec();
+            break;
+    }
+    refresh();
+}
 
 void MainWindow::quotes() {
     run_tool(document::Tool::Quotes);
 }
 
-void MainWindow::about() {}
+void MainWindow::about() {
+    AboutWindow(this).exec();
+}
 
 }  // namespace tessara::gui

@@ -38,7 +38,14 @@ void with_next_dialog(std::function<void(QWidget&)> handle) {
 }
 
 std::vector<std::pair<QString, const char*>> dialog_commands() {
-    return {};
+    return {{"files", "files"},
+            {"timing", "timing"},
+            {"segments", "segments"},
+            {"check_segments", "segment-check"},
+            {"snap", "snap-to-frames"},
+            {"export_film", "film-offset"},
+            {"compatibility", "compatibility"},
+            {"about", "about"}};
 }
 
 }  // namespace tessara::gui_test

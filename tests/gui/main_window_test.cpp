@@ -89,7 +89,7 @@ TEST_F(Window, OpenStartsInTheRememberedFolderAndShowsTheScript) {
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].folder, QString::fromStdString(dir.path().string()));
     EXPECT_EQ(requests[0].filters.size(), 3);
-    EXPECT_EQ(window.windowTitle(), "Tessara - film.ssa");
+    EXPECT_EQ(window.windowTitle(), "Tessara - film");
     EXPECT_EQ(shown("Colours allowed"), "2 text, 1 outline");
     EXPECT_TRUE(window.command("generate")->isEnabled());
 
@@ -97,7 +97,7 @@ TEST_F(Window, OpenStartsInTheRememberedFolderAndShowsTheScript) {
     ASSERT_FALSE(window.document().apply_settings({{"FPSout", ""}}, messages));
     window.refresh();
     EXPECT_FALSE(window.command("generate")->isEnabled());
-    EXPECT_EQ(window.windowTitle(), "Tessara - film.ssa *");
+    EXPECT_EQ(window.windowTitle(), "Tessara - film *");
 }
 
 TEST_F(Window, TheFirstSaveAfterOpeningAsksForANewNameAndLaterOnesWriteInPlace) {
@@ -112,7 +112,7 @@ TEST_F(Window, TheFirstSaveAfterOpeningAsksForANewNameAndLaterOnesWriteInPlace) 
     ASSERT_EQ(messages.texts().size(), 1u);
     EXPECT_EQ(messages.texts()[0].rfind("As Tessara could have bugs", 0), 0u);
     EXPECT_TRUE(fs::exists(copy));
-    EXPECT_EQ(window.windowTitle(), "Tessara - film-2.ssa");
+    EXPECT_EQ(window.windowTitle(), "Tessara - film-2");
 
     fs::remove(copy);
     QTest::keyClick(&window, Qt::Key_S, Qt::ControlModifier);

@@ -41,7 +41,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "could not open %s\n", argv[1]);
         return 1;
     }
+    // A segment and a chapter point, so that their list and the segment check show something;
+    // film rates, so that the film export is offered.
+    window.document().apply_settings(
+        {{"DVDSeg", "00:00:00:00/00:00:30:00"}, {"DVDSeg", "00:00:12:00"}}, messages);
+    window.refresh();
     save(window, "main-window");
+    window.document().apply_settings({{"FPSin", "24"}, {"FPSout", "24"}}, messages);
+    window.refresh();
     for (const auto& [command, name] : tessara::gui_test::dialog_commands()) {
         tessara::gui_test::with_next_dialog([&](QWidget& dialog) { save(dialog, name); });
         window.command(command)->trigger();
