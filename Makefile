@@ -69,6 +69,7 @@ fuzz: deps
 
 bench: build
 	$(BUILD)/bench/tessara_bench
+	$(BUILD)/bench/tessara_gui_bench
 
 format:
 	scripts/check-format

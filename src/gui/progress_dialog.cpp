@@ -65,6 +65,7 @@ void ProgressDialog::set_range(int64_t low, int64_t high) {
     m_low = low;
     m_high = std::max(low, high);
     m_position = low;
+    m_since_bar.invalidate();
     show_position();
 }
 
@@ -79,7 +80,13 @@ void ProgressDialog::step(int64_t by) {
 }
 
 void ProgressDialog::show_position() {
-    // The bar counts in thousandths of the range, whatever the range's size.
+    // The bar counts in thousandths of the range, whatever the range's size. It is redrawn at
+    // most as often as events are let in: a bar repaints itself on every new value, which
+    // would cost a long run more than its work.
+    if (m_since_bar.isValid() && m_since_bar.elapsed() < kEventIntervalMs) {
+        return;
+    }
+    m_since_bar.restart();
     const int64_t span = m_high - m_low;
     const int64_t done = std::clamp<int64_t>(m_position - m_low, 0, span);
     m_bar->setRange(0, 1000);

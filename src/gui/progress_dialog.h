@@ -46,6 +46,7 @@ class ProgressDialog final : public QDialog, public base::Progress {
     bool m_result = false;
     int64_t m_low = 0, m_high = 0, m_position = 0;
     QElapsedTimer m_since_events;
+    QElapsedTimer m_since_bar;
 };
 
 }  // namespace tessara::gui

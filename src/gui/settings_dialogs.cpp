@@ -92,8 +92,7 @@ QStringList qt_filters(const document::FileFilters& filters) {
 
 }  // namespace
 
-TimingWindow::TimingWindow(QWidget* parent, document::Document& document,
-                           base::Messages& messages)
+TimingWindow::TimingWindow(QWidget* parent, document::Document& document, base::Messages& messages)
     : QDialog(parent), m_document(document), m_messages(messages) {
     setWindowTitle(tr("Frame rate"));
     const document::TimingDialog fields = document::fill_timing_dialog(document);
@@ -321,9 +320,8 @@ SegmentCheckWindow::SegmentCheckWindow(QWidget* parent, document::Document& docu
     buttons->addWidget(close);
     layout->addLayout(buttons);
     connect(check, &QPushButton::clicked, this, &SegmentCheckWindow::check);
-    connect(edit, &QPushButton::clicked, this, [this] {
-        SegmentsWindow(this, m_document, m_messages).exec();
-    });
+    connect(edit, &QPushButton::clicked, this,
+            [this] { SegmentsWindow(this, m_document, m_messages).exec(); });
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
     // The segments and frame rates were checked before the dialog opened: the first report is
     // there at once.

@@ -116,8 +116,7 @@ TEST_F(Dialogs, ChoosingScenaristInTheFilesDialogThenGeneratingWritesAnSstScript
                     EXPECT_FALSE(d.isVisible());
                 });
     EXPECT_EQ(summary("Script format"), "Scenarist (.sst)");
-    EXPECT_EQ(preferences.get_string_or("Files", "LastOutputFolder", ""),
-              dir.file("out").string());
+    EXPECT_EQ(preferences.get_string_or("Files", "LastOutputFolder", ""), dir.file("out").string());
 
     QTest::keyClick(&window, Qt::Key_G, Qt::ControlModifier);
     EXPECT_TRUE(messages.texts().empty()) << messages.texts().front();
@@ -133,8 +132,9 @@ TEST_F(Dialogs, AnHonouredScriptThatCannotBeReadKeepsTheFilesDialogOpen) {
                     EXPECT_TRUE(d.isVisible());
                     d.reject();
                 });
-    EXPECT_EQ(messages.texts(),
-              (std::vector<std::string>{"Bad file to honor:\nCould not open file /no/such/old.son"}));
+    EXPECT_EQ(
+        messages.texts(),
+        (std::vector<std::string>{"Bad file to honor:\nCould not open file /no/such/old.son"}));
     EXPECT_EQ(summary("Honour palette from"), "none");
 }
 
@@ -171,13 +171,14 @@ TEST_F(Dialogs, FilmOffsetAcceptsOnlyAnSmpteTime) {
 
 TEST_F(Dialogs, CompatibilityStoresTheFlagsAndTellsWhenTheReaderPreferenceChanges) {
     const int32_t before = window.document().script().settings.compatible;
-    with_dialog([&] { QTest::keyClick(&window, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier); },
-                [&](QDialog& d) {
-                    auto* first = d.findChild<QCheckBox*>("flag_0");
-                    first->setChecked(!first->isChecked());
-                    d.findChild<QCheckBox*>("treat_n")->setChecked(true);
-                    d.accept();
-                });
+    with_dialog(
+        [&] { QTest::keyClick(&window, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier); },
+        [&](QDialog& d) {
+            auto* first = d.findChild<QCheckBox*>("flag_0");
+            first->setChecked(!first->isChecked());
+            d.findChild<QCheckBox*>("treat_n")->setChecked(true);
+            d.accept();
+        });
     EXPECT_NE(window.document().script().settings.compatible, before);
     EXPECT_TRUE(window.document().modified());
     ASSERT_EQ(messages.texts().size(), 1u);

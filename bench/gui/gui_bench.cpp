@@ -1,0 +1,81 @@
+// The desktop program against the command line's way of working: opening a long script and
+// showing its summary, and a generation run from the window (inside the progress dialog) next
+// to the same run called directly. Offscreen; no display needed.
+#include <benchmark/benchmark.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QTemporaryDir>
+#include <fstream>
+
+#include "base/messages.h"
+#include "base/preferences.h"
+#include "base/progress.h"
+#include "bench_script.h"
+#include "document/document.h"
+#include "gui/main_window.h"
+
+namespace {
+
+using namespace tessara;
+
+std::string write_script(const QTemporaryDir& dir, int events) {
+    const std::string path = dir.filePath("film.ssa").toStdString();
+    std::ofstream(path, std::ios::binary) << bench::make_bench_script(events);
+    return path;
+}
+
+void BM_OpenAndShowSummary(benchmark::State& state) {
+    QTemporaryDir dir;
+    const std::string path = write_script(dir, static_cast<int>(state.range(0)));
+    base::SilentMessages messages;
+    base::MemoryPreferences preferences;
+    gui::MainWindow window(messages, preferences);
+    window.show();
+    for (auto _ : state) {
+        window.open_path(QString::fromStdString(path));
+        QCoreApplication::processEvents();
+    }
+    state.counters["events"] = static_cast<double>(state.range(0));
+}
+BENCHMARK(BM_OpenAndShowSummary)->Arg(2000)->Unit(benchmark::kMillisecond);
+
+void BM_GenerateFromTheWindow(benchmark::State& state) {
+    QTemporaryDir dir;
+    const std::string path = write_script(dir, static_cast<int>(state.range(0)));
+    base::SilentMessages messages;
+    base::MemoryPreferences preferences;
+    gui::MainWindow window(messages, preferences);
+    window.show();
+    window.open_path(QString::fromStdString(path));
+    for (auto _ : state) {
+        window.command("generate")->trigger();
+    }
+}
+BENCHMARK(BM_GenerateFromTheWindow)->Arg(1500)->Unit(benchmark::kMillisecond);
+
+// What `tessara generate` does with the same script.
+void BM_GenerateDirectly(benchmark::State& state) {
+    QTemporaryDir dir;
+    const std::string path = write_script(dir, static_cast<int>(state.range(0)));
+    base::SilentMessages messages;
+    document::Document doc;
+    doc.open(path, nullptr, messages);
+    base::NullProgress progress;
+    for (auto _ : state) {
+        output::GenerationSummary summary;
+        doc.generate(std::nullopt, &progress, messages, summary);
+    }
+}
+BENCHMARK(BM_GenerateDirectly)->Arg(1500)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
