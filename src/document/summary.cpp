@@ -3,10 +3,10 @@
 #include <array>
 
 #include "base/text.h"
+#include "document/dialogs.h"
 #include "document/document.h"
 #include "formats/script_types.h"
 #include "imaging/image_types.h"
-#include "output/generation.h"
 #include "script/script.h"
 #include "script/settings.h"
 
@@ -117,21 +117,17 @@ std::vector<SummaryRow> summary_rows(const Document& document) {
         return rows;
     }
     const script::ConversionSettings& c = document.script().settings;
-    const bool has_output = !c.output_file.empty();
-    std::string palette = kNotAvailable;
-    std::string bitmaps = kNotAvailable;
-    if (has_output) {
-        formats::ScriptTypeHolder type;
-        type.select(c.scr_type);
-        palette = or_text(type.writer().palette_file_name(c.output_file), kNotAvailable);
-        bitmaps = document.bitmap_name_pattern();
-    }
+    // The names the files dialog derives, from the document's own path and type.
+    FilesDialog files;
+    files.output_file = c.output_file;
+    files.script_type = c.scr_type;
+    const FilesDialogNames names = files_dialog_names(files, document);
     const std::string_view image_label =
         imaging::image_type_label(imaging::image_type_id(c.img_type));
     const std::string values[] = {
         or_text(c.output_file, "not set"),
-        palette,
-        bitmaps,
+        utf16_to_utf8(names.palette_file),
+        utf16_to_utf8(names.bitmap_pattern),
         or_text(c.honor_file, "none"),
         std::string(formats::script_type_row(c.scr_type).description),
         image_label.empty() ? std::string("Unknown") : std::string(image_label),
