@@ -493,6 +493,33 @@ void apply_compatibility_dialog(Document& document, const CompatibilityDialog& d
 
 // --- The main window -------------------------------------------------------------------------
 
+EditorFont read_editor_font(const base::Preferences& preferences, int32_t dialog_font_size) {
+    constexpr std::string_view kSection = "Editor";
+    EditorFont font;
+    font.face = preferences.get_string_or(kSection, "FontFace", font.face);
+    int32_t size = preferences.get_int(kSection, "FontSize", 0);
+    if (size <= 0) {
+        size = dialog_font_size > 0 ? dialog_font_size : EditorFont::kFallbackSize;
+    }
+    font.size = std::clamp(size, EditorFont::kMinSize, EditorFont::kMaxSize);
+    font.bold = preferences.get_int(kSection, "FontBold", 0) != 0;
+    font.italic = preferences.get_int(kSection, "FontItalic", 0) != 0;
+    return font;
+}
+
+void write_editor_font(base::Preferences& preferences, const EditorFont& font) {
+    constexpr std::string_view kSection = "Editor";
+    preferences.set_string(kSection, "FontFace", font.face);
+    preferences.set_int(kSection, "FontSize", font.size);
+    preferences.set_int(kSection, "FontBold", font.bold ? 1 : 0);
+    preferences.set_int(kSection, "FontItalic", font.italic ? 1 : 0);
+}
+
+EditorFont editor_font_resized(EditorFont font, int32_t by) {
+    font.size = std::clamp(font.size + by, EditorFont::kMinSize, EditorFont::kMaxSize);
+    return font;
+}
+
 SegmentCheckStart segment_check_start(Document& document, base::Messages& messages) {
     script::ConversionSettings& settings = document.script().settings;
     if (!script::validate_timing(settings.timing, settings.iauthor(), &messages, false)) {

@@ -228,6 +228,25 @@ enum class SegmentCheckStart {
 // kDefineSegmentsQuestion is asked (Yes/No).
 SegmentCheckStart segment_check_start(Document& document, base::Messages& messages);
 
+// --- The subtitle editor's font (per-user preferences, section "Editor") ----------------------
+
+struct EditorFont {
+    static constexpr int32_t kMinSize = 6;
+    static constexpr int32_t kMaxSize = 72;
+    static constexpr int32_t kFallbackSize = 11;
+
+    std::string face = "Verdana";
+    int32_t size = kFallbackSize;
+    bool bold = false;
+    bool italic = false;
+};
+// The stored font. A size of 0 (or none) takes `dialog_font_size` when that is positive, else
+// kFallbackSize; any size is held to kMinSize-kMaxSize.
+EditorFont read_editor_font(const base::Preferences& preferences, int32_t dialog_font_size);
+void write_editor_font(base::Preferences& preferences, const EditorFont& font);
+// The editor's context menu: one size larger or smaller, within the limits.
+EditorFont editor_font_resized(EditorFont font, int32_t by);
+
 // --- The main window -------------------------------------------------------------------------
 
 extern const char* const kNoSourceText;

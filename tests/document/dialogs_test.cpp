@@ -293,5 +293,25 @@ TEST_F(Dialogs, MainWindowRules) {
     EXPECT_EQ(messages.texts().size(), 3u);
 }
 
+TEST(EditorFont, SizeZeroTakesTheDialogFontAndEverySizeStaysInRange) {
+    base::MemoryPreferences preferences;
+    EditorFont font = read_editor_font(preferences, 0);
+    EXPECT_EQ(font.face, "Verdana");
+    EXPECT_EQ(font.size, EditorFont::kFallbackSize);
+    EXPECT_EQ(read_editor_font(preferences, 13).size, 13);
+    preferences.set_int("Editor", "FontSize", 500);
+    EXPECT_EQ(read_editor_font(preferences, 13).size, EditorFont::kMaxSize);
+
+    font.face = "DejaVu Sans";
+    font.bold = true;
+    font = editor_font_resized(font, -100);
+    write_editor_font(preferences, font);
+    const EditorFont back = read_editor_font(preferences, 13);
+    EXPECT_EQ(back.face, "DejaVu Sans");
+    EXPECT_EQ(back.size, EditorFont::kMinSize);
+    EXPECT_TRUE(back.bold);
+    EXPECT_FALSE(back.italic);
+}
+
 }  // namespace
 }  // namespace tessara::document

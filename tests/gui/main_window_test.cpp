@@ -8,13 +8,17 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 #include <filesystem>
 
 #include "base/messages.h"
 #include "base/preferences.h"
 #include "gui/file_dialog.h"
 #include "gui/gui_messages.h"
+#include "gui/progress_dialog.h"
 #include "gui_support.h"
 #include "test_support.h"
 
@@ -150,6 +154,32 @@ TEST_F(Window, GenerateWritesTheFilesFromTheWindow) {
     EXPECT_TRUE(messages.texts().empty()) << messages.texts().front();
     EXPECT_TRUE(fs::exists(dir.file("film.son")));
     EXPECT_TRUE(fs::exists(dir.file("film_0001.bmp")));
+}
+
+// The work starts once the dialog is shown and stops at the first check after Cancel.
+TEST(ProgressDialog, CancelStopsTheWorkAtItsNextCheck) {
+    ProgressDialog dialog(nullptr, "Working");
+    int steps = 0;
+    gui_test::with_next_dialog([](QWidget& w) {
+        QTimer::singleShot(50, &w, [&w] {
+            for (QPushButton* b : w.findChildren<QPushButton*>()) {
+                b->click();
+            }
+        });
+    });
+    const bool result = dialog.run([&](base::Progress& p) {
+        p.set_range(0, 1000000);
+        while (p.keep_going()) {
+            p.step();
+            ++steps;
+            QThread::usleep(100);
+        }
+        return false;
+    });
+    EXPECT_FALSE(result);
+    EXPECT_TRUE(dialog.cancelled());
+    EXPECT_GT(steps, 0);
+    EXPECT_LT(steps, 1000000);
 }
 
 // The program's own message boxes are real ones: a test reads and closes them.
