@@ -274,6 +274,24 @@ bool is_valid_code_page(int code_page) {
     return lookup(code_page).valid;
 }
 
+std::string code_page_name(int code_page) {
+    const CodePageEntry& entry = lookup(code_page);
+    if (!entry.valid) {
+        return {};
+    }
+    if (entry.symbol) {
+        return "Symbol";
+    }
+    for (const char* standard : {"IANA", "WINDOWS"}) {
+        UErrorCode err = U_ZERO_ERROR;
+        const char* name = ucnv_getStandardName(entry.icu_name.c_str(), standard, &err);
+        if (U_SUCCESS(err) && name != nullptr && *name != '\0') {
+            return name;
+        }
+    }
+    return entry.icu_name;
+}
+
 std::optional<std::u16string> decode_8bit(std::u16string_view bytes, int code_page) {
     for (char16_t b : bytes) {
         if (b > 0xFF) {

@@ -17,6 +17,11 @@ int system_code_page(int mb_code_page);
 // Whether ICU can convert the code page (the "valid code page" test of "MBCodePage").
 bool is_valid_code_page(int code_page);
 
+// A name people know the code page by: its IANA name where it has one ("Shift_JIS"), else its
+// Windows name, else ICU's own; "Symbol" for the symbol code page. Empty for a code page
+// is_valid_code_page() refuses.
+std::string code_page_name(int code_page);
+
 // Decodes 8-bit text held one byte per character (every unit 0-255) with the code page.
 // Nothing on failure: unknown code page, a unit above 255, or bytes the code page rejects.
 std::optional<std::u16string> decode_8bit(std::u16string_view bytes, int code_page);

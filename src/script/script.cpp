@@ -164,8 +164,7 @@ void Script::bind_events() {
     }
 }
 
-void Script::order_styles() {
-    auto& order = settings.style_order;
+std::vector<std::u16string> Script::completed_style_order(std::vector<std::u16string> order) const {
     order.erase(std::remove_if(order.begin(), order.end(),
                                [&](const std::u16string& name) { return !find_style(name); }),
                 order.end());
@@ -174,6 +173,12 @@ void Script::order_styles() {
             order.push_back(s->name);
         }
     }
+    return order;
+}
+
+void Script::order_styles() {
+    settings.style_order = completed_style_order(std::move(settings.style_order));
+    const auto& order = settings.style_order;
     const auto n = static_cast<int32_t>(m_styles.size());
     for (int32_t i = 0; i < n; ++i) {
         m_styles[i]->priority = n - i;

@@ -138,8 +138,10 @@ class Script {
     // the runs' colours.
     void bind_events();
     void bind_event(DialogueEvent& ev);
-    // Keeps the style order list to existing styles, appends the unlisted ones, and sets the
-    // styles' priorities from it.
+    // A style precedence list kept to existing styles, with the unlisted ones appended in file
+    // order.
+    std::vector<std::u16string> completed_style_order(std::vector<std::u16string> order) const;
+    // Completes the settings' style order list and sets the styles' priorities from it.
     void order_styles();
 
     // Options of the run scanner for this script's text.

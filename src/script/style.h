@@ -17,6 +17,8 @@ struct ScriptLine;
 struct Style {
     static constexpr int32_t kUnsetExtraSpace = INT32_MIN;
     static constexpr int32_t kDefaultFontFlags = 296;
+    // Every margin a Style line does not set.
+    static constexpr int32_t kDefaultMargin = 30;
 
     std::u16string name;  // without a leading '*'
     bool starred = false;
@@ -26,10 +28,10 @@ struct Style {
     Colour primary = 0xFFFFFF;
     Colour outline_colour = 0;
     Colour antialias = 0x808080;  // synthesised from primary, outline and aa_average
-    int32_t margin_top = 30;
-    int32_t margin_bottom = 30;
-    int32_t margin_left = 30;
-    int32_t margin_right = 30;
+    int32_t margin_top = kDefaultMargin;
+    int32_t margin_bottom = kDefaultMargin;
+    int32_t margin_left = kDefaultMargin;
+    int32_t margin_right = kDefaultMargin;
     int32_t outline = 2;  // 0-4
     HAlign halign = HAlign::Centre;
     VAlign valign = VAlign::Bottom;
