@@ -10,6 +10,7 @@
 #include "base/preferences.h"
 #include "base/text.h"
 #include "base/version.h"
+#include "document/dialog_support.h"
 #include "document/document.h"
 #include "formats/script_types.h"
 #include "formats/text_exports.h"
@@ -94,10 +95,7 @@ constexpr std::array<CompatibilityFlag, kCompatibilityFlagCount> kCompatibilityF
     {"Pixel area in SST starts from 2", script::compatible::kPixelAreaFrom2},
 }};
 
-void mark_changed(script::ConversionSettings& settings, bool rebuild) {
-    settings.modified = true;
-    settings.rebuild_needed = settings.rebuild_needed || rebuild;
-}
+using detail::mark_changed;
 
 // A typed SMPTE label "hh:mm:ss:ff" (';' also before the frames); blanks around it are allowed.
 std::optional<ScriptTime> smpte_time(std::u16string_view text) {
