@@ -5,6 +5,7 @@
 #include "base/text.h"
 #include "document/dialogs.h"
 #include "document/document.h"
+#include "document/rendering_dialogs.h"
 #include "formats/script_types.h"
 #include "imaging/image_types.h"
 #include "script/script.h"
@@ -40,17 +41,6 @@ constexpr std::array<CharsetName, 19> kCharsets = {{
 
 const char* const kNotAvailable = "N/A";
 
-std::string colour_mode_text(int32_t colors) {
-    switch (colors) {
-        case 1:
-            return "1 text, 1 anti-alias, 1 outline";
-        case 2:
-            return "2 text, 1 outline";
-        default:
-            return "3 text";
-    }
-}
-
 std::string or_text(std::u16string_view s, const char* otherwise) {
     return s.empty() ? std::string(otherwise) : utf16_to_utf8(s);
 }
@@ -75,7 +65,7 @@ std::string code_page_text(int32_t code_page) {
     if (name.empty()) {
         return "Unknown";
     }
-    return code_page == -1 ? std::string(name) : "force " + std::string(name);
+    return charset_choice_label(CharsetName{name, code_page});
 }
 
 }  // namespace
@@ -131,7 +121,7 @@ std::vector<SummaryRow> summary_rows(const Document& document) {
         or_text(c.honor_file, "none"),
         std::string(formats::script_type_row(c.scr_type).description),
         image_label.empty() ? std::string("Unknown") : std::string(image_label),
-        colour_mode_text(c.colors),
+        std::string(colour_mode_label(c.colors)),
         c.sticky_colors ? "yes" : "no",
         c.line_spacing == 0 ? std::string("100%") : std::to_string(c.line_spacing) + "%",
         c.bw_wrap ? "balanced" : "unbalanced",
