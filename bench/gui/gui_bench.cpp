@@ -14,6 +14,7 @@
 #include "bench_script.h"
 #include "document/document.h"
 #include "gui/main_window.h"
+#include "script/script.h"
 
 namespace {
 
@@ -68,6 +69,22 @@ void BM_GenerateDirectly(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_GenerateDirectly)->Arg(1500)->Unit(benchmark::kMillisecond);
+
+// The style editor redraws its sample on every change of a field: two lines at 720x576.
+void BM_StyleEditorSample(benchmark::State& state) {
+    QTemporaryDir dir;
+    const std::string path = write_script(dir, 10);
+    base::SilentMessages messages;
+    document::Document doc;
+    doc.open(path, nullptr, messages);
+    doc.apply_settings({{"ResX", "720"}, {"ResY", "576"}}, messages);
+    const script::Style& style = *doc.script().styles().front();
+    const std::u16string text = u"Sample text.\\NSecond line of text. {\\i0}UU{\\i1}UU{\\i0}UU";
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(doc.draw_sample(style, text, messages));
+    }
+}
+BENCHMARK(BM_StyleEditorSample)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -58,6 +58,26 @@ render::Bitmap<uint32_t> paint(const render::RenderedSubtitle& sub, uint32_t bac
     return image;
 }
 
+// An event laid out and painted as it looks shown alone; nothing when no run renders.
+std::optional<DrawnEvent> draw_alone(const script::Script& script,
+                                     const script::DialogueEvent& event, base::Messages& messages) {
+    std::vector<script::CSubSegment> runs = event.runs;
+    set_classes(runs, script.settings.colors);
+    auto engine = render::make_system_font_engine();
+    render::FontCache fonts(*engine);
+    const render::LayoutSettings layout = render::LayoutSettings::from_script(script);
+    render::RenderedSubtitle sub;
+    if (!render::layout_subtitle(event, runs, layout, fonts, messages, sub)) {
+        return std::nullopt;
+    }
+    DrawnEvent drawn;
+    drawn.image = paint(sub, script.settings.back_color);
+    for (const auto& seg : sub.segments) {
+        drawn.lines += seg.end_of_line ? 1 : 0;
+    }
+    return drawn;
+}
+
 }  // namespace
 
 Document::Document() : m_script(std::make_unique<script::Script>()) {}
@@ -205,24 +225,28 @@ std::optional<DrawnEvent> Document::draw_event(size_t index, base::Messages& mes
                        std::to_string(events.size()) + " events (numbered from 0).");
         return std::nullopt;
     }
-    const script::DialogueEvent& event = *events[index];
-    std::vector<script::CSubSegment> runs = event.runs;
-    set_classes(runs, m_script->settings.colors);
-    auto engine = render::make_system_font_engine();
-    render::FontCache fonts(*engine);
-    const render::LayoutSettings layout = render::LayoutSettings::from_script(*m_script);
-    render::RenderedSubtitle sub;
-    if (!render::layout_subtitle(event, runs, layout, fonts, messages, sub)) {
+    auto drawn = draw_alone(*m_script, *events[index], messages);
+    if (!drawn) {
         messages.error("Event " + std::to_string(index) +
                        " has nothing to draw: no run of its text could be rendered.");
-        return std::nullopt;
-    }
-    DrawnEvent drawn;
-    drawn.image = paint(sub, m_script->settings.back_color);
-    for (const auto& seg : sub.segments) {
-        drawn.lines += seg.end_of_line ? 1 : 0;
     }
     return drawn;
+}
+
+std::optional<DrawnEvent> Document::draw_sample(const script::Style& style,
+                                                std::u16string_view text,
+                                                base::Messages& messages) const {
+    script::DialogueEvent event;
+    event.bound_style = &style;
+    event.bound_style_id = style.id;
+    // Typed text is Unicode already, whatever the script's own encoding.
+    script::ScanOptions options = m_script->scan_options();
+    options.encoding = script::TextEncoding::AsRead;
+    script::ScannedText scanned = script::scan_event_text(text, options, event.margin_override);
+    event.runs = std::move(scanned.runs);
+    event.plain_text = std::move(scanned.plain_text);
+    script::fill_run_colours(event.runs, style, m_script->settings.old_scale());
+    return draw_alone(*m_script, event, messages);
 }
 
 bool Document::has_file() const {

@@ -101,6 +101,10 @@ class Document {
     // runs in the colour mode's classes and colours over BackColor. Empty when there is no such
     // event or nothing of it can be drawn (reported).
     std::optional<DrawnEvent> draw_event(size_t index, base::Messages& messages);
+    // Draws `text` (SSA event text) in `style` as an event of that style is drawn alone: the
+    // style editor's live sample. Empty when nothing of it can be drawn.
+    std::optional<DrawnEvent> draw_sample(const script::Style& style, std::u16string_view text,
+                                          base::Messages& messages) const;
 
     script::Script& script() { return *m_script; }
     const script::Script& script() const { return *m_script; }

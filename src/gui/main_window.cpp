@@ -22,6 +22,8 @@
 #include "gui/file_dialog.h"
 #include "gui/gui_messages.h"
 #include "gui/progress_dialog.h"
+#include "gui/qt_text.h"
+#include "gui/rendering_dialogs.h"
 #include "gui/settings_dialogs.h"
 
 namespace tessara::gui {
@@ -32,14 +34,6 @@ const char* const kOpenFilter =
     "Sub Station Alpha files (*.ssa)|*.ssa|Old Tessara files (*.tsraconf)|*.tsraconf|All files "
     "(*.*)|*.*||";
 const char* const kSaveFilter = "Sub Station Alpha script (*.ssa)|*.ssa|All files (*.*)|*.*||";
-
-std::string utf8(const QString& s) {
-    return s.toUtf8().toStdString();
-}
-
-QString qt(std::u16string_view s) {
-    return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 }  // namespace
 
@@ -109,8 +103,9 @@ void MainWindow::build_menus() {
     add_command(settings, "timing", tr("&Timing..."), QKeySequence(Qt::CTRL | Qt::Key_T),
                 &MainWindow::timing);
     add_command(settings, "rendering", tr("&Rendering..."), QKeySequence(Qt::CTRL | Qt::Key_R),
-                nullptr);
-    add_command(settings, "styles", tr("St&yles..."), QKeySequence(Qt::CTRL | Qt::Key_Y), nullptr);
+                &MainWindow::rendering);
+    add_command(settings, "styles", tr("St&yles..."), QKeySequence(Qt::CTRL | Qt::Key_Y),
+                &MainWindow::styles);
     add_command(settings, "segments", tr("Seg&ments..."), QKeySequence(Qt::CTRL | Qt::Key_M),
                 &MainWindow::segments);
     settings->addSeparator();
@@ -226,10 +221,26 @@ void MainWindow::refresh() {
     setWindowTitle(QString::fromStdString(document::window_title(m_document)));
 
     const auto& settings = m_document.script().settings;
-    for (const char* name :
-         {"save", "save_as", "close", "export_srt", "export_captions", "export_dialogue",
-          "export_chi", "files", "timing", "segments", "separate", "skip_bitmaps",
-          "remove_settings", "unicode", "snap", "separate_titles", "check_segments", "quotes"}) {
+    for (const char* name : {"save",
+                             "save_as",
+                             "close",
+                             "export_srt",
+                             "export_captions",
+                             "export_dialogue",
+                             "export_chi",
+                             "files",
+                             "timing",
+                             "rendering",
+                             "styles",
+                             "segments",
+                             "separate",
+                             "skip_bitmaps",
+                             "remove_settings",
+                             "unicode",
+                             "snap",
+                             "separate_titles",
+                             "check_segments",
+                             "quotes"}) {
         command(name)->setEnabled(loaded);
     }
     for (QPushButton* button : m_buttons) {
@@ -239,7 +250,7 @@ void MainWindow::refresh() {
     command("generate")->setEnabled(can_generate);
     m_generate_button->setEnabled(can_generate);
     // The windows of later work are not there yet.
-    for (const char* name : {"rendering", "styles", "preview", "run_script"}) {
+    for (const char* name : {"preview", "run_script"}) {
         command(name)->setEnabled(false);
     }
     for (QPushButton* button : m_buttons) {
@@ -268,8 +279,7 @@ bool MainWindow::open_path(const QString& path) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     m_document.close();
     refresh();
-    setWindowTitle(QString::fromUtf8(document::kLoadingTitle.data(),
-                                     static_cast<qsizetype>(document::kLoadingTitle.size())));
+    setWindowTitle(qt(document::kLoadingTitle));
     QCoreApplication::processEvents();
     const bool ok = m_document.open(utf8(path), &m_preferences, m_messages);
     refresh();
@@ -404,6 +414,16 @@ void MainWindow::files() {
 
 void MainWindow::timing() {
     TimingWindow(this, m_document, m_messages).exec();
+    refresh();
+}
+
+void MainWindow::rendering() {
+    RenderingWindow(this, m_document, m_messages).exec();
+    refresh();
+}
+
+void MainWindow::styles() {
+    StylePrecedenceWindow(this, m_document, m_messages).exec();
     refresh();
 }
 

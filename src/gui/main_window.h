@@ -63,6 +63,8 @@ class MainWindow final : public QMainWindow {
     void compatibility();
     void files();
     void timing();
+    void rendering();
+    void styles();
     void segments();
     void toggle_separate();
     void toggle_skip_bitmaps();

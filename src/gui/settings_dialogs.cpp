@@ -18,37 +18,14 @@
 #include "base/preferences.h"
 #include "base/text.h"
 #include "document/document.h"
+#include "gui/dialog_parts.h"
 #include "gui/file_dialog.h"
 #include "gui/gui_messages.h"
+#include "gui/qt_text.h"
 
 namespace tessara::gui {
 
 namespace {
-
-QString qt(std::u16string_view s) {
-    return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-QString qt(std::string_view s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-std::u16string u16(const QString& s) {
-    return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()),
-                          static_cast<size_t>(s.size()));
-}
-
-// Shows text written with CR LF line ends as the lines it holds.
-QString lines(std::u16string_view s) {
-    return qt(s).replace("\r\n", "\n");
-}
-
-QDialogButtonBox* ok_cancel(QDialog* dialog) {
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
-    return buttons;
-}
 
 QComboBox* frame_rates(QWidget* parent, std::u16string_view value) {
     auto* box = new QComboBox(parent);

@@ -128,6 +128,28 @@ TEST(Document, DrawingAnEventThatIsNotThereSaysHowManyThereAre) {
               "There is no event 12: the script has 12 events (numbered from 0).");
 }
 
+// The style editor's sample is drawn exactly as an event of that style is drawn alone.
+TEST(Document, TheStyleSampleIsTheEventAsItWouldBeDrawn) {
+    Document doc;
+    base::RecordingMessages messages;
+    ASSERT_TRUE(doc.open(demo(), nullptr, messages));
+    for (size_t i : {0u, 3u, 7u}) {
+        SCOPED_TRACE(i);
+        const script::DialogueEvent& event = *doc.script().events()[i];
+        const std::u16string& line = event.line->text;
+        // The event's text: everything after the ninth comma of its line.
+        size_t at = 0;
+        for (int comma = 0; comma < 9; ++comma) {
+            at = line.find(u',', at) + 1;
+        }
+        auto as_event = doc.draw_event(i, messages);
+        auto as_sample = doc.draw_sample(*event.bound_style, line.substr(at), messages);
+        ASSERT_TRUE(as_event && as_sample);
+        EXPECT_EQ(as_sample->image.width(), as_event->image.width());
+        EXPECT_TRUE(as_sample->image.data() == as_event->image.data());
+    }
+}
+
 TEST(Document, GeneratedScriptNameFollowsTheScriptType) {
     test::TempDir dir;
     fs::copy_file(demo(), dir.file("film.ssa"));

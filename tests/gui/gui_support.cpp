@@ -45,7 +45,9 @@ std::vector<std::pair<QString, const char*>> dialog_commands() {
             {"snap", "snap-to-frames"},
             {"export_film", "film-offset"},
             {"compatibility", "compatibility"},
-            {"about", "about"}};
+            {"about", "about"},
+            {"rendering", "rendering"},
+            {"styles", "style-precedence"}};
 }
 
 }  // namespace tessara::gui_test

@@ -4,13 +4,16 @@
 #include <QApplication>
 #include <QDir>
 #include <QTimer>
+#include <array>
 #include <cstdio>
 #include <functional>
 
 #include "base/messages.h"
 #include "base/preferences.h"
 #include "gui/main_window.h"
+#include "gui/rendering_dialogs.h"
 #include "gui_support.h"
+#include "script/script.h"
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -52,6 +55,23 @@ int main(int argc, char** argv) {
     for (const auto& [command, name] : tessara::gui_test::dialog_commands()) {
         tessara::gui_test::with_next_dialog([&](QWidget& dialog) { save(dialog, name); });
         window.command(command)->trigger();
+    }
+    // The dialogs opened from other dialogs.
+    std::array<tessara::script::Colour, 4> keys = window.document().script().settings.fixed_colors;
+    tessara::gui::ColourKeysWindow colour_keys(&window, keys, messages);
+    colour_keys.show();
+    save(colour_keys, "colour-keys");
+    colour_keys.close();
+    const auto& styles = window.document().script().styles();
+    if (!styles.empty()) {
+        if (auto fields =
+                tessara::document::fill_style_editor(window.document(), styles.front()->name)) {
+            tessara::gui::StyleEditorWindow editor(&window, window.document(), std::move(*fields),
+                                                   messages);
+            editor.show();
+            save(editor, "style-editor");
+            editor.close();
+        }
     }
     return failures == 0 ? 0 : 1;
 }
