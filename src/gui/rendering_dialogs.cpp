@@ -23,9 +23,9 @@
 #include "base/messages.h"
 #include "document/document.h"
 #include "document/summary.h"
-#include "imaging/image_types.h"
 #include "gui/dialog_parts.h"
 #include "gui/qt_text.h"
+#include "imaging/image_types.h"
 #include "script/script.h"
 
 namespace tessara::gui {
@@ -44,8 +44,8 @@ script::Colour from_qcolor(const QColor& c) {
 }
 
 void paint_swatch(QWidget* widget, script::Colour c) {
-    widget->setStyleSheet(QString("background-color: %1; border: 1px solid gray;")
-                              .arg(to_qcolor(c).name()));
+    widget->setStyleSheet(
+        QString("background-color: %1; border: 1px solid gray;").arg(to_qcolor(c).name()));
 }
 
 QCheckBox* check(QWidget* parent, const QString& text, const char* name) {
@@ -316,8 +316,8 @@ void RenderingWindow::colour_keys() {
 }
 
 void RenderingWindow::background_colour() {
-    const QColor chosen =
-        QColorDialog::getColor(to_qcolor(m_fields.background_colour), this, tr("Background colour"));
+    const QColor chosen = QColorDialog::getColor(to_qcolor(m_fields.background_colour), this,
+                                                 tr("Background colour"));
     if (chosen.isValid()) {
         m_fields = read_fields();
         m_fields.background_colour = from_qcolor(chosen);
@@ -446,8 +446,8 @@ StylePrecedenceWindow::StylePrecedenceWindow(QWidget* parent, document::Document
         if (row < 0) {
             return;
         }
-        if (auto editor = document::fill_style_editor(
-                m_document, m_fields.order[static_cast<size_t>(row)])) {
+        if (auto editor =
+                document::fill_style_editor(m_document, m_fields.order[static_cast<size_t>(row)])) {
             StyleEditorWindow(this, m_document, std::move(*editor), m_messages).exec();
             show_description();
         }
@@ -465,10 +465,10 @@ void StylePrecedenceWindow::show_list(int selected) {
 
 void StylePrecedenceWindow::show_description() {
     const int row = m_list->currentRow();
-    m_description->setPlainText(
-        row < 0 ? QString()
-                : qt(document::style_description(m_document,
-                                                 m_fields.order[static_cast<size_t>(row)])));
+    m_description->setPlainText(row < 0
+                                    ? QString()
+                                    : qt(document::style_description(
+                                          m_document, m_fields.order[static_cast<size_t>(row)])));
 }
 
 void StylePrecedenceWindow::accept() {
@@ -481,8 +481,8 @@ void StylePrecedenceWindow::accept() {
 StyleEditorWindow::StyleEditorWindow(QWidget* parent, document::Document& document,
                                      document::StyleEditor editor, base::Messages& messages)
     : QDialog(parent), m_document(document), m_messages(messages), m_fields(std::move(editor)) {
-    setWindowTitle(tr("Style: %1").arg(qt(document::display_text(document.script(),
-                                                                  m_fields.style_name))));
+    setWindowTitle(
+        tr("Style: %1").arg(qt(document::display_text(document.script(), m_fields.style_name))));
     auto* grid = new QGridLayout;
 
     auto* font_box = new QGroupBox(tr("Font"), this);
@@ -527,8 +527,8 @@ StyleEditorWindow::StyleEditorWindow(QWidget* parent, document::Document& docume
     auto* place_form = new QFormLayout(place_box);
     auto* h_row = new QHBoxLayout;
     auto* h_group = new QButtonGroup(place_box);
-    for (const auto& [label, name] : {std::pair{tr("Left"), "left"}, {tr("Centre"), "centre"},
-                                      {tr("Right"), "right"}}) {
+    for (const auto& [label, name] :
+         {std::pair{tr("Left"), "left"}, {tr("Centre"), "centre"}, {tr("Right"), "right"}}) {
         auto* radio = new QRadioButton(label, place_box);
         radio->setObjectName(QString("halign_") + name);
         h_group->addButton(radio);
@@ -538,8 +538,8 @@ StyleEditorWindow::StyleEditorWindow(QWidget* parent, document::Document& docume
     place_form->addRow(tr("Horizontal:"), h_row);
     auto* v_row = new QHBoxLayout;
     auto* v_group = new QButtonGroup(place_box);
-    for (const auto& [label, name] : {std::pair{tr("Bottom"), "bottom"}, {tr("Middle"), "middle"},
-                                      {tr("Top"), "top"}}) {
+    for (const auto& [label, name] :
+         {std::pair{tr("Bottom"), "bottom"}, {tr("Middle"), "middle"}, {tr("Top"), "top"}}) {
         auto* radio = new QRadioButton(label, place_box);
         radio->setObjectName(QString("valign_") + name);
         v_group->addButton(radio);
@@ -556,8 +556,8 @@ StyleEditorWindow::StyleEditorWindow(QWidget* parent, document::Document& docume
     place_form->addRow(tr("Left margin:"), m_left);
     place_form->addRow(tr("Right margin:"), m_right);
     place_form->addRow(m_vertical_label, m_vertical);
-    m_internal_scale = check(place_box, tr("Show pixels and points in the internal scale"),
-                             "internal_scale");
+    m_internal_scale =
+        check(place_box, tr("Show pixels and points in the internal scale"), "internal_scale");
     place_form->addRow(m_internal_scale);
     grid->addWidget(place_box, 0, 1);
 
@@ -609,8 +609,8 @@ StyleEditorWindow::StyleEditorWindow(QWidget* parent, document::Document& docume
     for (QLineEdit* edit : {m_left, m_right, m_vertical, m_extra_spacing, m_sample_text}) {
         connect(edit, &QLineEdit::textEdited, this, changed);
     }
-    for (QSpinBox* box : {m_outline, m_line_spacing, m_italics_left, m_italics_right,
-                          m_aa_average, m_face_threshold, m_aa_threshold}) {
+    for (QSpinBox* box : {m_outline, m_line_spacing, m_italics_left, m_italics_right, m_aa_average,
+                          m_face_threshold, m_aa_threshold}) {
         connect(box, &QSpinBox::valueChanged, this, changed);
     }
     for (QCheckBox* box : {m_kerning, m_ligatures, m_diacritics}) {
@@ -688,9 +688,13 @@ void StyleEditorWindow::show_fields() {
     paint_swatch(m_text_swatch, f.text_colour);
     paint_swatch(m_outline_swatch, f.outline_colour);
     m_outline->setValue(f.outline_size);
-    m_halign[f.halign == script::HAlign::Left ? 0 : f.halign == script::HAlign::Right ? 2 : 1]
+    m_halign[f.halign == script::HAlign::Left    ? 0
+             : f.halign == script::HAlign::Right ? 2
+                                                 : 1]
         ->setChecked(true);
-    m_valign[f.valign == script::VAlign::Bottom ? 0 : f.valign == script::VAlign::Top ? 2 : 1]
+    m_valign[f.valign == script::VAlign::Bottom ? 0
+             : f.valign == script::VAlign::Top  ? 2
+                                                : 1]
         ->setChecked(true);
     m_left->setText(qt(f.left_margin));
     m_right->setText(qt(f.right_margin));

@@ -94,8 +94,7 @@ class ColourKeysWindow final : public QDialog {
 class StylePrecedenceWindow final : public QDialog {
     Q_OBJECT
   public:
-    StylePrecedenceWindow(QWidget* parent, document::Document& document,
-                          base::Messages& messages);
+    StylePrecedenceWindow(QWidget* parent, document::Document& document, base::Messages& messages);
     void accept() override;
 
   private:

@@ -29,8 +29,7 @@ class RenderingDialogs : public ::testing::Test {
         window.show();
         window.activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
-        EXPECT_TRUE(
-            window.open_path(QString(TESSARA_SOURCE_DIR) + "/samples/demo.ssa"));
+        EXPECT_TRUE(window.open_path(QString(TESSARA_SOURCE_DIR) + "/samples/demo.ssa"));
     }
 
     // Runs `use` on the dialogs that open, one after the other, while `open` runs.
@@ -99,9 +98,9 @@ TEST_F(RenderingDialogs, ChecksInOrderAndFollowsTheInterdependencies) {
                      EXPECT_FALSE(d.isVisible());
                  }});
     EXPECT_EQ(messages.texts(),
-              (std::vector<std::string>{"Vertical Resolution: invalid value",
-                                        "Horizontal Resolution: invalid number",
-                                        "Fixed width: cannot be greater than horizontal resolution"}));
+              (std::vector<std::string>{
+                  "Vertical Resolution: invalid value", "Horizontal Resolution: invalid number",
+                  "Fixed width: cannot be greater than horizontal resolution"}));
     EXPECT_EQ(window.document().script().settings.res_y, 4800);
     EXPECT_EQ(window.document().script().settings.line_spacing, 0);
     EXPECT_TRUE(window.document().modified());
