@@ -11,6 +11,8 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
+#include <deque>
+#include <memory>
 
 #include "base/messages.h"
 #include "base/preferences.h"
@@ -33,19 +35,20 @@ class RenderingDialogs : public ::testing::Test {
     }
 
     // Runs `use` on the dialogs that open, one after the other, while `open` runs.
-    void with_dialogs(const std::function<void()>& open,
-                      std::vector<std::function<void(QDialog&)>> uses) {
-        auto next = std::make_shared<std::function<void(size_t)>>();
-        *next = [this, uses, next](size_t i) {
-            if (i >= uses.size()) {
-                return;
-            }
-            gui_test::with_next_dialog([uses, i, next](QWidget& w) {
-                (*next)(i + 1);
-                uses[i](dynamic_cast<QDialog&>(w));
-            });
-        };
-        (*next)(0);
+    using Use = std::function<void(QDialog&)>;
+    static void arm(const std::shared_ptr<std::deque<Use>>& pending) {
+        if (pending->empty()) {
+            return;
+        }
+        Use use = pending->front();
+        pending->pop_front();
+        gui_test::with_next_dialog([pending, use](QWidget& w) {
+            arm(pending);  // the next dialog may open from inside this one
+            use(dynamic_cast<QDialog&>(w));
+        });
+    }
+    void with_dialogs(const std::function<void()>& open, std::vector<Use> uses) {
+        arm(std::make_shared<std::deque<Use>>(uses.begin(), uses.end()));
         open();
     }
 
