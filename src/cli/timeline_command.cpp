@@ -71,10 +71,11 @@ int run_timeline(const std::vector<std::string>& args, const GlobalOptions& opti
             out.value("y", int64_t{m.y});
             out.value("width", int64_t{m.width});
             out.value("height", int64_t{m.height});
+            out.value("cut", m.cut);
             out.end_object();
             if (!json) {
                 std::cout << "    event " << m.event << " at (" << m.x << ", " << m.y << ") "
-                          << m.width << " x " << m.height << '\n';
+                          << m.width << " x " << m.height << (m.cut ? ", cut" : "") << '\n';
             }
         }
         out.end_array();

@@ -27,6 +27,7 @@ const timeline::Subpicture* PreviewBuild::find(std::optional<int64_t> number,
 std::vector<SubpictureRow> subpicture_rows(const PreviewBuild& build,
                                            const script::Script& script) {
     std::vector<SubpictureRow> rows;
+    const auto frame = timeline::PlacementSettings::from(script.settings);
     const auto& subs = build.timeline.subpictures();
     for (size_t i = 0; i < subs.size(); ++i) {
         const timeline::Subpicture& sp = *subs[i];
@@ -48,6 +49,7 @@ std::vector<SubpictureRow> subpicture_rows(const PreviewBuild& build,
             member.y = origin.y;
             member.width = m.rendered ? m.rendered->box_width : 0;
             member.height = m.rendered ? m.rendered->box_height : 0;
+            member.cut = timeline::box_exceeds_frame(m, frame);
             row.members.push_back(member);
         }
         rows.push_back(std::move(row));

@@ -38,6 +38,7 @@ struct MemberRow {
     int32_t y = 0;
     int32_t width = 0;
     int32_t height = 0;
+    bool cut = false;  // the box is larger than the output frame: part of its text is not shown
 };
 
 // One subpicture as the timeline views list it.

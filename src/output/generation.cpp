@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <unordered_set>
 
 #include "base/file_io.h"
 #include "base/messages.h"
@@ -23,6 +24,7 @@
 #include "timeline/colours.h"
 #include "timeline/member_drawer.h"
 #include "timeline/palette.h"
+#include "timeline/placement.h"
 #include "timeline/subpictures.h"
 #include "timeline/timeline.h"
 
@@ -34,6 +36,9 @@ const char* const kBitmapSaveErrorText = "Error trying to save a bitmap file.";
 const char* const kSkippedSubpicturesFormat =
     "Warning: %d subpictures were not generated because\r\nthey fell out of every defined "
     "segment.";
+const char* const kCutSubtitleFormat =
+    "Event %d, starting at %s, is %d x %d pixels, larger than the %d x %d output "
+    "frame;\nits text is cut.";
 
 namespace {
 
@@ -91,6 +96,7 @@ class Run {
     // is set when opening the next part failed.
     bool in_segment(const Subpicture& sp, const script::FrameTime& e, bool& failed);
     void set_initial_state(const Subpicture* colours_from);
+    void warn_cut_members(const Subpicture& sp);
 
     script::Script& m_script;
     const script::ConversionSettings& m_settings;
@@ -116,6 +122,8 @@ class Run {
     base::StagedFiles m_staged;
     std::unique_ptr<base::StagedFiles::TargetMessages> m_staged_messages;
     std::vector<std::string> m_scripts;  // targets of the staged scripts, in order
+    // Events already warned about as larger than the frame (a blinking event by its first copy).
+    std::unordered_set<const script::DialogueEvent*> m_cut_warned;
     bool m_split = false;
     size_t m_segment = 0;  // index into the DVD segment list
     int32_t m_next_part = 1;
@@ -232,6 +240,30 @@ bool Run::in_segment(const Subpicture& sp, const script::FrameTime& e, bool& fai
         }
     }
     return true;
+}
+
+void Run::warn_cut_members(const Subpicture& sp) {
+    const timeline::PlacementSettings frame = timeline::PlacementSettings::from(m_settings);
+    for (const auto& m : sp.members) {
+        if (!timeline::box_exceeds_frame(m, frame)) {
+            continue;
+        }
+        const script::DialogueEvent* event = m.event;
+        if (!m_cut_warned.insert(event->blink_head ? event->blink_head : event).second) {
+            continue;
+        }
+        const auto& events = m_script.events();
+        const auto it = std::find_if(events.begin(), events.end(),
+                                     [&](const auto& e) { return e.get() == event; });
+        const std::string start = utf16_to_utf8(script::format_script_time(event->start, true));
+        char text[512];
+        std::snprintf(text, sizeof text, kCutSubtitleFormat,
+                      static_cast<int>(std::distance(events.begin(), it)), start.c_str(),
+                      static_cast<int>(m.rendered->box_width),
+                      static_cast<int>(m.rendered->box_height), static_cast<int>(frame.res_x),
+                      static_cast<int>(frame.stack_height()));
+        m_messages.warn(text);
+    }
 }
 
 bool Run::write_subpicture(const Subpicture& sp, size_t drawn_index,
@@ -372,6 +404,7 @@ bool Run::run() {
             ++skipped;
             continue;
         }
+        warn_cut_members(sp);
         if (!write_subpicture(sp, drawn_index, stop)) {
             ok = false;
             break;

@@ -21,6 +21,9 @@ namespace tessara::output {
 extern const char* const kHonorOpenErrorText;
 extern const char* const kBitmapSaveErrorText;
 extern const char* const kSkippedSubpicturesFormat;  // one %d: the number skipped
+// A subtitle larger than the output frame: the event's number (from 0, as the script lists its
+// events), its start time, its box's width and height, the frame's width and height.
+extern const char* const kCutSubtitleFormat;
 
 // Names derived from the output script path; '/' and '\' both separate folders.
 struct OutputNames {

@@ -24,6 +24,8 @@ const char* const kNoStylesText =
     "No styles where found.\nMost likely, this is not a SSA V4 file.\nIf this is a SSA V2 file, "
     "you must open it\nwith Sub Station Alpha and save it as SSA V4.\nSub Station Alpha is "
     "freely available from:\nhttps://en.wikipedia.org/wiki/SubStation_Alpha";
+const char* const kStyleNotReadFormat =
+    "The Style line at line %d was not read:\nits \"%s\" column %s.";
 const char* const kNoDialogueText = "No dialogue events parsed";
 const char* const kBlinkAbsoluteText =
     "You can't use ABSOLUTEIN / ABSOLUTEOUT tags\nwith a blinking subtitle.";
@@ -38,6 +40,69 @@ const char* const kOddUtf16Text =
 namespace {
 
 constexpr char16_t kByteOrderMark = 0xFEFF;
+
+// What is wrong with the column of a Style line that made the reader drop the line.
+enum class StyleFault {
+    Missing,
+    NotName,
+    NotSize,
+    NotInteger,
+    NotMargin,
+    NotCharset,
+    NotColour,
+    HexOutsideStyleSection
+};
+
+// The end of kStyleNotReadFormat for each fault; the %s is the column's text.
+const char* style_fault_text(StyleFault fault) {
+    switch (fault) {
+        case StyleFault::Missing:
+            return "is missing";
+        case StyleFault::NotName:
+            return "holds \"%s\", which is not a style name";
+        case StyleFault::NotSize:
+            return "holds \"%s\", which is not a whole number from 1 to 2000";
+        case StyleFault::NotInteger:
+            return "holds \"%s\", which is not a whole number";
+        case StyleFault::NotMargin:
+            return "holds \"%s\", which is not a whole number of 0 or more";
+        case StyleFault::NotCharset:
+            return "holds \"%s\", which is not a whole number from 0 to 255";
+        case StyleFault::NotColour:
+            return "holds \"%s\", which is not a colour number";
+        case StyleFault::HexOutsideStyleSection:
+            return "holds \"%s\", a hexadecimal colour, which is read only in a [V4 Styles] "
+                   "section";
+    }
+    return "";
+}
+
+struct RejectedStyle {
+    StyleFormat::Field field;
+    StyleFault fault;
+    std::u16string_view text;  // the column's text; empty when missing
+};
+
+// The message naming a rejected Style line (its line number in the file, from 1) and why.
+std::string style_not_read_text(int64_t line_number, const RejectedStyle& rejected) {
+    // A column can be most of a 10,000-character line; the start of it is enough to find it.
+    constexpr size_t kShownChars = 60;
+    std::string shown = base::utf16_to_utf8(rejected.text.substr(0, kShownChars));
+    if (rejected.text.size() > kShownChars) {
+        shown += "...";
+    }
+    std::string reason = style_fault_text(rejected.fault);
+    if (size_t at = reason.find("%s"); at != std::string::npos) {
+        reason.replace(at, 2, shown);
+    }
+    std::string text = kStyleNotReadFormat;
+    text.replace(text.find("%d"), 2, std::to_string(line_number));
+    const std::string column = base::utf16_to_utf8(StyleFormat::field_names()[rejected.field]);
+    size_t at = text.find("%s");
+    text.replace(at, 2, column);
+    text.replace(text.find("%s", at + column.size()), 2, reason);
+    return text;
+}
 
 enum class Section { None, ScriptInfo, Styles, Events };
 
@@ -126,6 +191,40 @@ std::optional<int64_t> parse_int64_exact(std::u16string_view s) {
     return static_cast<int64_t>(negative ? 0 - v : v);
 }
 
+// A colour as editors write it: "&H" (either case) and hexadecimal digits, BBGGRR or AABBGGRR
+// with the alpha byte in front, and an optional closing '&'. Nothing for any other text or for
+// a value above 32 bits.
+std::optional<uint32_t> parse_hex_colour(std::u16string_view s) {
+    if (s.size() < 2 || s[0] != u'&' || (s[1] != u'H' && s[1] != u'h')) {
+        return std::nullopt;
+    }
+    s.remove_prefix(2);
+    if (!s.empty() && s.back() == u'&') {
+        s.remove_suffix(1);
+    }
+    if (s.empty()) {
+        return std::nullopt;
+    }
+    uint64_t v = 0;
+    for (char16_t c : s) {
+        int digit;
+        if (c >= u'0' && c <= u'9') {
+            digit = c - u'0';
+        } else if (c >= u'a' && c <= u'f') {
+            digit = c - u'a' + 10;
+        } else if (c >= u'A' && c <= u'F') {
+            digit = c - u'A' + 10;
+        } else {
+            return std::nullopt;
+        }
+        v = v * 16 + static_cast<uint64_t>(digit);
+        if (v > 0xFFFFFFFFu) {
+            return std::nullopt;
+        }
+    }
+    return static_cast<uint32_t>(v);
+}
+
 // Reads "text," at pos (after blanks): a plain time directly followed by a comma.
 std::optional<ScriptTime> time_field(std::u16string_view v, size_t& pos) {
     while (pos < v.size() && is_blank(v[pos]))
@@ -161,7 +260,8 @@ class Reader {
   private:
     bool handle_program_comment(const std::u16string& line);
     void classify(std::u16string line);
-    void parse_style(ScriptLine& line, std::u16string_view value);
+    // Nothing when the line became a style or named one already read.
+    std::optional<RejectedStyle> parse_style(ScriptLine& line, std::u16string_view value);
     bool parse_dialogue(ScriptLine& line, std::u16string_view value);
     bool expand_blink(std::unique_ptr<DialogueEvent> ev);
     void decode_with_final_code_page();
@@ -175,6 +275,9 @@ class Reader {
     bool m_events_format_seen = false;
     bool m_dialogue_seen = false;
     bool m_failed = false;
+    int64_t m_line_number = 0;  // of the line being read, from 1
+    // Why the first rejected Style line was dropped, for when no style is read at all.
+    std::optional<std::string> m_first_style_rejection;
     std::optional<UserOverride> m_pending_override;
     // The events (first copies of blinking ones) whose text was decoded with a system code page
     // other than the one in force when it was read to the end.
@@ -193,6 +296,7 @@ bool Reader::read(std::string_view bytes, std::u16string_view source_path) {
     }
     bool too_long = false;
     while (auto line = source.next(too_long)) {
+        ++m_line_number;
         if (too_long) {
             m_messages.error(kLineTooLongText);
             return false;
@@ -290,7 +394,9 @@ void Reader::classify(std::u16string text) {
     } else if (iequals(key, u"Format") && m_section == Section::Styles) {
         m_script.set_style_format(StyleFormat::from_format_line(value));
     } else if (iequals(key, u"Style")) {
-        parse_style(line, value);
+        if (auto rejected = parse_style(line, value); rejected && !m_first_style_rejection) {
+            m_first_style_rejection = style_not_read_text(m_line_number, *rejected);
+        }
     } else if (iequals(key, u"Format") && m_section == Section::Events) {
         if (!m_events_format_seen) {
             line.kind = LineKind::EventsAnchor;
@@ -319,7 +425,7 @@ void Reader::classify(std::u16string text) {
     }
 }
 
-void Reader::parse_style(ScriptLine& line, std::u16string_view value) {
+std::optional<RejectedStyle> Reader::parse_style(ScriptLine& line, std::u16string_view value) {
     if (!m_script.style_format()) {
         m_script.set_style_format(StyleFormat::identity());
     }
@@ -333,31 +439,36 @@ void Reader::parse_style(ScriptLine& line, std::u16string_view value) {
         }
         return pieces[col];
     };
-    auto int_field = [&](StyleFormat::Field f, int32_t lo, int32_t hi,
+    std::optional<RejectedStyle> rejected;
+    auto int_field = [&](StyleFormat::Field f, int32_t lo, int32_t hi, StyleFault fault,
                          int32_t& out) -> bool {  // false: present and invalid
         auto text = field(f);
         if (!text)
             return true;
         auto v = base::parse_int_exact(*text);
-        if (!v || *v < lo || *v > hi)
+        if (!v || *v < lo || *v > hi) {
+            rejected = RejectedStyle{f, fault, *text};
             return false;
+        }
         out = *v;
         return true;
     };
 
     auto style = std::make_unique<Style>();
+    for (auto f : {StyleFormat::Name, StyleFormat::Fontname, StyleFormat::Fontsize}) {
+        if (!field(f)) {
+            return RejectedStyle{f, StyleFault::Missing, {}};
+        }
+    }
     auto name = field(StyleFormat::Name);
     auto face = field(StyleFormat::Fontname);
-    if (!name || !face || !field(StyleFormat::Fontsize)) {
-        return;
-    }
     std::u16string_view n = *name;
     if (n.front() == u'*') {
         style->starred = true;
         n.remove_prefix(1);
     }
     if (n.empty()) {
-        return;
+        return RejectedStyle{StyleFormat::Name, StyleFault::NotName, *name};
     }
     style->name = std::u16string(n);
     style->face = std::u16string(*face);
@@ -366,25 +477,38 @@ void Reader::parse_style(ScriptLine& line, std::u16string_view value) {
     constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
     int32_t size = style->font_size_stored, bold = 0, italic = 0, outline = style->outline;
     int32_t alignment = 2, margin_l = 30, margin_r = 30, margin_v = 30, encoding = 0;
-    bool ok = int_field(StyleFormat::Fontsize, 1, 2000, size) &&
-              int_field(StyleFormat::Bold, kMin, kMax, bold) &&
-              int_field(StyleFormat::Italic, kMin, kMax, italic) &&
-              int_field(StyleFormat::Outline, kMin, kMax, outline) &&
-              int_field(StyleFormat::Alignment, kMin, kMax, alignment) &&
-              int_field(StyleFormat::MarginL, 0, kMax, margin_l) &&
-              int_field(StyleFormat::MarginR, 0, kMax, margin_r) &&
-              int_field(StyleFormat::MarginV, 0, kMax, margin_v) &&
-              int_field(StyleFormat::Encoding, 0, 255, encoding);
+    using enum StyleFault;
+    bool ok = int_field(StyleFormat::Fontsize, 1, 2000, NotSize, size) &&
+              int_field(StyleFormat::Bold, kMin, kMax, NotInteger, bold) &&
+              int_field(StyleFormat::Italic, kMin, kMax, NotInteger, italic) &&
+              int_field(StyleFormat::Outline, kMin, kMax, NotInteger, outline) &&
+              int_field(StyleFormat::Alignment, kMin, kMax, NotInteger, alignment) &&
+              int_field(StyleFormat::MarginL, 0, kMax, NotMargin, margin_l) &&
+              int_field(StyleFormat::MarginR, 0, kMax, NotMargin, margin_r) &&
+              int_field(StyleFormat::MarginV, 0, kMax, NotMargin, margin_v) &&
+              int_field(StyleFormat::Encoding, 0, 255, NotCharset, encoding);
     if (!ok) {
-        return;
+        return rejected;
     }
     for (auto [f, colour] : {std::pair{StyleFormat::PrimaryColour, &style->primary},
                              std::pair{StyleFormat::BackColour, &style->outline_colour}}) {
         if (auto text = field(f)) {
-            auto v = parse_int64_exact(*text);
-            if (!v)
-                return;
-            *colour = static_cast<Colour>(static_cast<uint64_t>(*v) & 0xFFFFFF);
+            // Either way only the low 24 bits count: &HBBGGRR is the decimal number's own
+            // byte order (red low), and an alpha byte in front falls away.
+            uint64_t v = 0;
+            if (auto decimal = parse_int64_exact(*text)) {
+                v = static_cast<uint64_t>(*decimal);
+            } else if (auto hex = parse_hex_colour(*text)) {
+                // Outside a V4 style section a hex colour most likely belongs to a V4+ line,
+                // whose other columns would be misread with V4 meanings.
+                if (m_section != Section::Styles) {
+                    return RejectedStyle{f, HexOutsideStyleSection, *text};
+                }
+                v = *hex;
+            } else {
+                return RejectedStyle{f, NotColour, *text};
+            }
+            *colour = static_cast<Colour>(v & 0xFFFFFF);
             style->synthesise_antialias();
         }
     }
@@ -415,11 +539,12 @@ void Reader::parse_style(ScriptLine& line, std::u16string_view value) {
     style->border_style = text_of(StyleFormat::BorderStyle);
 
     if (m_script.find_style(style->name) != nullptr) {
-        return;
+        return std::nullopt;
     }
     style->line = &line;
     line.kind = LineKind::Style;
     line.style = &m_script.append_style(std::move(style));
+    return std::nullopt;
 }
 
 bool Reader::parse_dialogue(ScriptLine& line, std::u16string_view value) {
@@ -532,7 +657,11 @@ void Reader::decode_with_final_code_page() {
 
 bool Reader::finish(std::u16string_view source_path) {
     if (m_script.styles().empty()) {
-        m_messages.error(kNoStylesText);
+        if (m_first_style_rejection) {
+            m_messages.error(*m_first_style_rejection + "\n\n" + kNoStylesText);
+        } else {
+            m_messages.error(kNoStylesText);
+        }
         return false;
     }
     if (!m_events_section_seen && !m_events_format_seen && !m_dialogue_seen) {

@@ -36,6 +36,10 @@ int64_t blink_copy_count(ScriptTime start, ScriptTime end, int32_t period, size_
 
 extern const char* const kLineTooLongText;
 extern const char* const kNoStylesText;
+// When no style was read but Style lines were: the first rejected line's number in the file (%d),
+// the column (%s) and what is wrong with it (%s); the load's message is this, a blank line and
+// kNoStylesText.
+extern const char* const kStyleNotReadFormat;
 extern const char* const kNoDialogueText;
 extern const char* const kBlinkAbsoluteText;
 extern const char* const kCommentParseErrorFormat;  // one %s: the whole line

@@ -420,6 +420,11 @@ void place_all(Timeline& timeline, const PlacementSettings& settings) {
     }
 }
 
+bool box_exceeds_frame(const SubpictureMember& member, const PlacementSettings& settings) {
+    return member.rendered && (member.rendered->box_width > settings.res_x ||
+                               member.rendered->box_height > settings.stack_height());
+}
+
 Point drawn_origin(const SubpictureMember& m) {
     Point p{m.x, m.y};
     if (!m.rendered) {

@@ -67,6 +67,10 @@ struct Point {
 // position, moved up by the box's collision top offset. Unset coordinates stay unset.
 Point drawn_origin(const SubpictureMember& member);
 
+// Whether a member's box is wider or taller than the subpicture canvas (ResX by ResY - Minus2),
+// so that part of its text is cut off wherever it stands. False for a member not rendered.
+bool box_exceeds_frame(const SubpictureMember& member, const PlacementSettings& settings);
+
 struct CollisionStatus {
     std::string before, after;
 };

@@ -287,6 +287,32 @@ TEST(Cli, TimelineListsSubpicturesWithTheirMembers) {
     EXPECT_NE(text.out.find("#15  00:00:23:10 - 00:00:26:00"), std::string::npos) << text.out;
 }
 
+TEST(Cli, TimelineMarksMembersLargerThanTheFrameAsCut) {
+    TempDir dir;
+    write_file(dir.file("a.ssa"),
+               "[V4 Styles]\r\nStyle: Default,Arial,20,16777215,0,0,0,0,0,1,2,0,2,10,10,10,0,0\r\n"
+               "Style: Huge,Arial,200,16777215,0,0,0,0,0,1,2,0,2,10,10,10,0,0\r\n"
+               "[Events]\r\nFormat: Marked, Start, End, Style, Name, MarginL, MarginR, MarginV, "
+               "Effect, Text\r\n"
+               "Dialogue: Marked=0,0:00:01.00,0:00:03.00,Default,,0,0,0,,fits\r\n"
+               "Dialogue: Marked=0,0:00:02.00,0:00:04.00,Huge,,0,0,0,,Lighthousekeeper\r\n");
+    auto r =
+        run("--set FPSin=25 --set FPSout=25 timeline --json '" + dir.file("a.ssa").string() + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Subpicture 2 shows both: the small one first, the huge one after it.
+    const size_t second = r.out.find("\"number\": 2");
+    ASSERT_NE(second, std::string::npos) << r.out;
+    const size_t fits = r.out.find("\"cut\": false", second);
+    const size_t cut = r.out.find("\"cut\": true", second);
+    EXPECT_LT(fits, cut) << r.out;
+    EXPECT_NE(cut, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("\"cut\": true"), r.out.find("\"cut\": true", second)) << r.out;
+    auto text = run("--set FPSin=25 --set FPSout=25 timeline '" + dir.file("a.ssa").string() + "'");
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("    event 1 at ("), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find(", cut\n"), std::string::npos) << text.out;
+}
+
 TEST(Cli, RenderDrawsAComposedSubpictureAtFullSize) {
     TempDir dir;
     const std::string png = dir.file("sp.png").string();

@@ -157,6 +157,39 @@ TEST(Generation, SplitOutputWritesOnePartPerSegment) {
     EXPECT_EQ(c->summary.skipped, 0);
 }
 
+// A subtitle whose box is larger than the frame loses part of its text: the run warns once per
+// event, however many subpictures show it (a blinking event counts once), and still succeeds.
+TEST(Generation, ASubtitleLargerThanTheFrameIsWarnedAboutOnce) {
+    const std::string huge =
+        "Style: Huge,DejaVu Sans,200,16777215,0,0,0,0,0,1,2,0,2,30,30,30,0,0\r\n[Events]";
+    std::string text = small_script("Expected=8");
+    text.replace(text.find("[Events]"), 8, huge);
+    text += "Dialogue: Marked=0,0:00:02.50,0:00:05.50,Huge,,0,0,0,,Lighthousekeeper\r\n";
+    text += "Dialogue: Marked=0,0:00:07.00,0:00:08.00,Huge,,0,0,0,,{#blink20}Lighthousekeeper\r\n";
+    for (bool bitmaps : {false, true}) {
+        test::TempDir dir;
+        auto g = generate(text, dir.file("film.son"), bitmaps);
+        ASSERT_TRUE(g->ok) << g->messages.texts().at(0);
+        const auto& messages = g->messages.messages();
+        ASSERT_EQ(messages.size(), 2u) << (messages.empty() ? "" : messages[0].text);
+        const std::pair<int, const char*> cut[] = {{3, "0:00:02.50"}, {4, "0:00:07.00"}};
+        for (size_t i = 0; i < 2; ++i) {
+            const std::string start = std::string("Event ") + std::to_string(cut[i].first) +
+                                      ", starting at " + cut[i].second + ", is ";
+            EXPECT_EQ(messages[i].kind, base::MessageKind::Warn);
+            EXPECT_TRUE(messages[i].text.starts_with(start)) << messages[i].text;
+            EXPECT_TRUE(messages[i].text.ends_with(
+                " pixels, larger than the 720 x 574 output frame;\nits text is cut."))
+                << messages[i].text;
+        }
+    }
+    // Nothing is said when everything fits.
+    test::TempDir dir;
+    auto fits = generate(small_script("Expected=8"), dir.file("film.son"), false);
+    ASSERT_TRUE(fits->ok);
+    EXPECT_TRUE(fits->messages.messages().empty());
+}
+
 TEST(Generation, FailuresAreReportedAndStopTheRun) {
     test::TempDir dir;
     // A palette to honour that cannot be read.

@@ -101,6 +101,27 @@ TEST(SsaWriter, ScriptsWithSettingsComeBackLineForLineInBothEncodings) {
     }
 }
 
+// A style read from hex colours keeps its line as written; only the program's lines are added.
+TEST(SsaWriter, HexColourStylesAreSavedAsWritten) {
+    const std::string bytes =
+        "[Script Info]\r\nScriptType: v4.00\r\n\r\n[V4 Styles]\r\n"
+        "Format: Name, Fontname, Fontsize, PrimaryColour, BackColour\r\n"
+        "Style: Default,Arial,20,&H0000FFFF,&H00ff0000&\r\n\r\n[Events]\r\n"
+        "Format: Marked, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\r\n"
+        "Dialogue: Marked=0,0:00:01.00,0:00:02.00,Default,,0000,0000,0000,,Hello\r\n";
+    Script script;
+    base::RecordingMessages messages;
+    ASSERT_TRUE(read_script_bytes(script, bytes, u"hex.ssa", ReadOptions{}, messages));
+    ASSERT_EQ(script.styles().size(), 1u);
+    const auto saved = serialize_script(script, messages);
+    ASSERT_TRUE(saved);
+    std::string kept;
+    for (const auto& line : without_program_lines(file_lines(*saved))) {
+        kept += base::utf16_to_utf8(line) + "\r\n";
+    }
+    EXPECT_EQ(kept, bytes);
+}
+
 TEST(SsaWriter, SettingsGoRightAfterTheAnchorAndSurviveASecondRoundTrip) {
     test::TempDir dir;
     const std::string demo = std::string(TESSARA_SOURCE_DIR) + "/samples/demo.ssa";

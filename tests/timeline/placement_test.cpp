@@ -332,5 +332,21 @@ TEST(Placement, CollisionStatusTexts) {
     EXPECT_EQ(texts(15, 29, y), "Not colliding / Not colliding");
 }
 
+// The canvas is ResX by ResY - Minus2: a box one pixel larger either way cannot fit anywhere.
+TEST(Placement, ABoxLargerThanTheCanvasIsCut) {
+    Scene sc;
+    auto& e = sc.event();
+    const PlacementSettings s = screen(2);  // 720 x 478
+    auto& sp = sc.add(0, {{&e, Box{.w = 720, .h = 478}},
+                          {&e, Box{.w = 721, .h = 10}},
+                          {&e, Box{.w = 10, .h = 479}},
+                          {&e, std::nullopt}});
+    EXPECT_FALSE(box_exceeds_frame(sp.members[0], s));
+    EXPECT_TRUE(box_exceeds_frame(sp.members[1], s));
+    EXPECT_TRUE(box_exceeds_frame(sp.members[2], s));
+    EXPECT_FALSE(box_exceeds_frame(sp.members[3], s));  // not rendered
+    EXPECT_FALSE(box_exceeds_frame(sp.members[2], screen(0)));
+}
+
 }  // namespace
 }  // namespace tessara::timeline
