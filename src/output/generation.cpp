@@ -124,6 +124,7 @@ class Run {
     std::vector<std::string> m_scripts;  // targets of the staged scripts, in order
     // Events already warned about as larger than the frame (a blinking event by its first copy).
     std::unordered_set<const script::DialogueEvent*> m_cut_warned;
+    std::string m_cut_report;  // one paragraph per cut event
     bool m_split = false;
     size_t m_segment = 0;  // index into the DVD segment list
     int32_t m_next_part = 1;
@@ -262,7 +263,12 @@ void Run::warn_cut_members(const Subpicture& sp) {
                       static_cast<int>(m.rendered->box_width),
                       static_cast<int>(m.rendered->box_height), static_cast<int>(frame.res_x),
                       static_cast<int>(frame.stack_height()));
-        m_messages.warn(text);
+        // Collected and said once, after the run: one box for all of them in the desktop
+        // program rather than one per event while the progress runs.
+        if (!m_cut_report.empty()) {
+            m_cut_report += "\n\n";
+        }
+        m_cut_report += text;
     }
 }
 
@@ -413,6 +419,10 @@ bool Run::run() {
             m_options.progress->set_position(static_cast<int64_t>(i));
             m_options.progress->keep_going();
         }
+    }
+
+    if (!m_cut_report.empty()) {
+        m_messages.warn(m_cut_report);
     }
 
     std::string palette_file;
