@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "base/messages.h"
@@ -191,6 +192,55 @@ TEST(Generation, FailuresAreReportedAndStopTheRun) {
     EXPECT_FALSE(refused->ok);
     EXPECT_EQ(refused->messages.texts().back(),
               "Only 25 and 29.97 output frame rates\ncan be used with Philips IMG files");
+}
+
+// Every file of a folder by name, with its bytes; the folder's own path written into a script
+// reads "/OUT/".
+std::map<std::string, std::string> files_in(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    const std::string path = folder.string() + "/";
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        std::string bytes = test::read_file(entry.path());
+        for (size_t p; (p = bytes.find(path)) != std::string::npos;) {
+            bytes.replace(p, path.size(), "/OUT/");
+        }
+        files[entry.path().filename().string()] = std::move(bytes);
+    }
+    return files;
+}
+
+// Real scripts hold events without text (empty, or only override blocks): they draw nothing,
+// and every file comes out byte for byte as without them.
+TEST(Generation, EventsWithoutTextChangeNoOutputByte) {
+    const char* blank[] = {
+        "Dialogue: Marked=0,0:00:01.50,0:00:02.50,Default,,0,0,0,,\r\n",
+        "Dialogue: Marked=0,0:00:03.50,0:00:05.50,Default,,0,0,0,,{\\pos(10,10)}\r\n",
+        "Dialogue: Marked=0,0:00:07.00,0:00:08.00,Sign,,0,0,0,,{\\i1}{\\b1}\r\n",
+    };
+    for (const char* type : {"ScrType=SON;ImgType=bmp4rle", "ScrType=SST;ImgType=tif"}) {
+        SCOPED_TRACE(type);
+        const std::string settings = std::string(type) + ";Expected=8";
+        const std::string plain = small_script(settings);
+        std::string with = plain;
+        with.insert(with.find("Dialogue: Marked=0,0:00:05.00"), blank[0]);
+        with.insert(with.find("Dialogue: Marked=0,0:00:05.00"), blank[1]);
+        with += blank[2];
+
+        test::TempDir a;
+        test::TempDir b;
+        auto g = generate(plain, a.file("film.son"), true);
+        ASSERT_TRUE(g->ok);
+        auto h = generate(with, b.file("film.son"), true);
+        ASSERT_TRUE(h->ok) << (h->messages.texts().empty() ? "" : h->messages.texts()[0]);
+        EXPECT_EQ(h->summary.subpictures, g->summary.subpictures);
+        EXPECT_EQ(h->messages.texts(), g->messages.texts());
+        const auto expected = files_in(a.path());
+        const auto written = files_in(b.path());
+        ASSERT_EQ(written.size(), expected.size());
+        for (const auto& [name, bytes] : expected) {
+            EXPECT_TRUE(written.contains(name) && written.at(name) == bytes) << name;
+        }
+    }
 }
 
 TEST(Generation, AScriptWithoutEventsWritesHeaderAndFooterOnly) {
