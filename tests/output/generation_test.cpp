@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -239,6 +240,73 @@ TEST(Generation, EventsWithoutTextChangeNoOutputByte) {
         ASSERT_EQ(written.size(), expected.size());
         for (const auto& [name, bytes] : expected) {
             EXPECT_TRUE(written.contains(name) && written.at(name) == bytes) << name;
+        }
+    }
+}
+
+// A subtitle pushed against the right edge of the 720-wide frame: whatever evens the bitmap's
+// width, no script type puts its area past the frame. Two positions, so that one box has an odd
+// width at the edge.
+TEST(Generation, AreasAtTheRightEdgeStayInsideTheFrame) {
+    struct Type {
+        const char* settings;
+        const char* extension;
+    };
+    const Type types[] = {{"ScrType=SON", "son"}, {"ScrType=IAU", "txt"},
+                          {"ScrType=SMX", "sub"}, {"ScrType=IMG;ImgType=tga", "sub"},
+                          {"ScrType=SCR", "scr"}, {"ScrType=USF;ImgType=uyc;Minus2=0", "usf"}};
+    for (const Type& type : types) {
+        for (const char* x : {"660", "661"}) {
+            SCOPED_TRACE(std::string(type.settings) + " at " + x);
+            std::string text = small_script(std::string(type.settings) + ";Expected=9");
+            text = text.substr(0, text.find("Dialogue:")) +
+                   "Comment: Marked=0,0:00:01.00,0:00:01.10,*Default,,0,0,0,,TSRAUSER: POSX=" + x +
+                   ";SNAPX=1\r\n"
+                   "Dialogue: Marked=0,0:00:01.00,0:00:02.00,Default,,0,0,0,,over the edge\r\n";
+            test::TempDir dir;
+            const auto out = dir.file(std::string("film.") + type.extension);
+            auto g = generate(text, out, true);
+            ASSERT_TRUE(g->ok) << (g->messages.texts().empty() ? "" : g->messages.texts()[0]);
+            const std::string script = test::read_file(out);
+
+            // Left and exclusive right of the one subpicture, as the script states them.
+            int left = -1;
+            int right = -1;
+            int w = 0;
+            int h = 0;
+            int x0 = 0;
+            int y0 = 0;
+            const std::string key = type.extension;
+            if (key == "son") {
+                const size_t at = script.rfind("Display_Area");
+                ASSERT_EQ(std::sscanf(script.c_str() + at, "Display_Area (%d %d %d %d)", &left, &y0,
+                                      &right, &h),
+                          4);
+                ++right;
+            } else if (key == "txt") {
+                const size_t at = script.find("REGION");
+                ASSERT_EQ(std::sscanf(script.c_str() + at, "REGION %d, %d to %d, %d", &left, &y0,
+                                      &right, &h),
+                          4);
+                ++right;
+            } else if (key == "usf") {
+                const size_t at = script.find("SUBTITLE");
+                ASSERT_EQ(std::sscanf(script.c_str() + at, "SUBTITLE %*s %*s %d", &x0), 1);
+                const std::string bitmap = test::read_file(dir.file("film_0001.uyc"));
+                ASSERT_GT(bitmap.size(), 8u);
+                left = 2 * x0;
+                right = left + (static_cast<unsigned char>(bitmap[6]) |
+                                static_cast<unsigned char>(bitmap[7]) << 8);
+            } else {
+                const size_t at = script.find("film_0001.");
+                ASSERT_EQ(
+                    std::sscanf(script.c_str() + at, "%*s %*s %*s %d %d %d %d", &w, &h, &left, &y0),
+                    4);
+                right = left + w;
+            }
+            EXPECT_GT(left, 300);
+            EXPECT_EQ(right, 720);
+            EXPECT_EQ((right - left) % 2, 0);
         }
     }
 }
