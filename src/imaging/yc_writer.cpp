@@ -81,7 +81,8 @@ Rect yc_extent(const Rect& extent, int32_t canvas_width) {
         --r.left;
     }
     if (r.right % 2 != 0) {
-        r.right += r.right < canvas_width ? 1 : -1;
+        // In at the canvas edge, unless that leaves no pixel pair at all.
+        r.right += r.right < canvas_width || r.right - 1 == r.left ? 1 : -1;
     }
     if (r.top % 2 != 0) {
         --r.top;

@@ -23,7 +23,7 @@ inline constexpr uint16_t kYcRunEscape = 0x0FF1;
 
 // The extent moved to even coordinates as YC pixel pairs need: an odd left or top moves up or
 // left by one, an odd right moves right by one, or left by one where that would pass the edge of
-// a canvas `canvas_width` pixels wide. The bottom stays.
+// a canvas `canvas_width` pixels wide (and leave a pixel pair). The bottom stays.
 Rect yc_extent(const Rect& extent, int32_t canvas_width);
 
 // Studio-range luma (16-235) of a colour (ClassColours layout).

@@ -98,13 +98,13 @@ Rect bitmap_extent(const SubpictureCanvas& canvas, const ExtentOptions& options)
         }
         // Authoring tools want even widths, and a display area past the frame is refused: the
         // extra column goes on the right where there is room, else on the left; a box as wide
-        // as an odd-width canvas loses its last column.
+        // as an odd-width canvas loses its last column (one a single column wide keeps it).
         if (r.width() % 2 != 0) {
             if (r.right < canvas.width()) {
                 ++r.right;
             } else if (r.left > 0) {
                 --r.left;
-            } else {
+            } else if (r.width() > 1) {
                 --r.right;
             }
         }

@@ -88,6 +88,7 @@ TEST(BitmapExtent, Cases) {
     EXPECT_EQ(bitmap_extent(border, {.clip_minus_one_pixel = true}), (Rect{432, 19, 720, 61}));
     const auto edge = canvas_with_box(101, 50, {0, 0, 101, 50});
     EXPECT_EQ(bitmap_extent(edge, {.clip_minus_one_pixel = true}), (Rect{0, 0, 100, 50}));
+    EXPECT_EQ(bitmap_extent(canvas_with_box(1, 5, {0, 0, 1, 5}), {}), (Rect{0, 0, 1, 5}));
 
     // A fixed width replaces the horizontal span, centred, whatever the content.
     EXPECT_EQ(bitmap_extent(odd, {.fixed_width = 600}), (Rect{60, 20, 660, 60}));
@@ -481,6 +482,7 @@ TEST(YcFiles, ExtentIsEvenAndWidthIsLimited) {
     // edge of an odd-width canvas moves in instead.
     EXPECT_EQ(yc_extent(Rect{3, 5, 9, 7}, 720), (Rect{2, 4, 10, 7}));
     EXPECT_EQ(yc_extent(Rect{3, 5, 719, 7}, 719), (Rect{2, 4, 718, 7}));
+    EXPECT_EQ(yc_extent(Rect{0, 0, 1, 1}, 1), (Rect{0, 0, 2, 1}));
     ASSERT_TRUE(write_bitmap(canvas_with_box(719, 480, {433, 20, 719, 60}), path, {}, kColours, 9,
                              kDefaultPaletteOrder, extent, messages));
     EXPECT_EQ(extent, (Rect{432, 20, 718, 60}));
