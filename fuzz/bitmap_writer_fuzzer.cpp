@@ -166,6 +166,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const Rect extent = render::bitmap_extent(canvas, options);
     FUZZ_CHECK(extent.width() > 0 && extent.height() > 0);
+    FUZZ_CHECK(extent.left >= 0 && extent.top >= 0 && extent.right <= width &&
+               extent.bottom <= height);
     const ClassMap& classes = canvas.classes();
 
     const imaging::PaletteImage palette_image =
@@ -209,7 +211,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(software == "Tessara");
         check_rgb(*d, rgb, "TIFF");
     }
-    const Rect yc = imaging::yc_extent(extent);
+    const Rect yc = imaging::yc_extent(extent, width);
     for (bool compressed : {false, true}) {
         check_yc(classes, yc, colours, compressed);
     }

@@ -714,7 +714,7 @@ bool write_bitmap(const SubpictureCanvas& canvas, const std::string& path,
         return false;
     }
     if (type->encoding == ImageEncoding::Yc) {
-        extent = yc_extent(extent);
+        extent = yc_extent(extent, canvas.width());
         if (extent.width() > kYcMaxWidth) {
             messages.error(kYcWidthMessage);
             return false;

@@ -75,13 +75,14 @@ void put_plane(std::string& out, std::span<const uint16_t> words, bool compresse
 
 }  // namespace
 
-Rect yc_extent(const Rect& extent) {
+Rect yc_extent(const Rect& extent, int32_t canvas_width) {
     Rect r = extent;
     if (r.left % 2 != 0) {
         --r.left;
     }
     if (r.right % 2 != 0) {
-        ++r.right;
+        // In at the canvas edge, unless that leaves no pixel pair at all.
+        r.right += r.right < canvas_width || r.right - 1 == r.left ? 1 : -1;
     }
     if (r.top % 2 != 0) {
         --r.top;

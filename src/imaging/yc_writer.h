@@ -22,8 +22,9 @@ inline constexpr std::string_view kYcWidthMessage = "Maximum bitmap width is 100
 inline constexpr uint16_t kYcRunEscape = 0x0FF1;
 
 // The extent moved to even coordinates as YC pixel pairs need: an odd left or top moves up or
-// left by one, an odd right moves right by one. The bottom stays.
-Rect yc_extent(const Rect& extent);
+// left by one, an odd right moves right by one, or left by one where that would pass the edge of
+// a canvas `canvas_width` pixels wide (and leave a pixel pair). The bottom stays.
+Rect yc_extent(const Rect& extent, int32_t canvas_width);
 
 // Studio-range luma (16-235) of a colour (ClassColours layout).
 uint8_t yc_luma(uint32_t colour);

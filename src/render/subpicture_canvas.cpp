@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "base/int_math.h"
 #include "script/settings.h"
 
 namespace tessara::render {
@@ -97,14 +96,24 @@ Rect bitmap_extent(const SubpictureCanvas& canvas, const ExtentOptions& options)
                 ++r.bottom;
             }
         }
-        // Authoring tools want even widths; the extra column may lie past the canvas edge.
+        // Authoring tools want even widths, and a display area past the frame is refused: the
+        // extra column goes on the right where there is room, else on the left; a box as wide
+        // as an odd-width canvas loses its last column (one a single column wide keeps it).
         if (r.width() % 2 != 0) {
-            ++r.right;
+            if (r.right < canvas.width()) {
+                ++r.right;
+            } else if (r.left > 0) {
+                --r.left;
+            } else if (r.width() > 1) {
+                --r.right;
+            }
         }
     }
-    if (options.fixed_width > 0) {
-        r.left =
-            static_cast<int32_t>(base::floor_div(int64_t{canvas.width()} - options.fixed_width, 2));
+    if (options.fixed_width >= canvas.width()) {
+        r.left = 0;
+        r.right = canvas.width();
+    } else if (options.fixed_width > 0) {
+        r.left = (canvas.width() - options.fixed_width) / 2;
         r.right = r.left + options.fixed_width;
     }
     return r;

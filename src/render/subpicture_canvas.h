@@ -60,11 +60,12 @@ ExtentOptions extent_options(const script::ConversionSettings& settings);
 // - DontClip: the whole canvas;
 // - nothing composed: (0, 0, 1, 1);
 // - otherwise the bounding box, with one pixel more on each side that has room when
-//   clip_minus_one_pixel is set, and one more column on the right when the width is odd;
+//   clip_minus_one_pixel is set, then made of even width: one more column on the right, or on
+//   the left when the box reaches the right edge, or one column less when it spans the whole
+//   of an odd-width canvas;
 // - a fixed width f > 0 then replaces the horizontal span with f columns centred on the canvas
-//   (left = floor((canvas width - f) / 2)), which may reach outside a narrow canvas.
-// The rectangle may leave the canvas on the right or, with a fixed width, on both sides; the
-// writers treat pixels there as background.
+//   (left = (canvas width - f) / 2, rounded down), or with the whole canvas when f is wider.
+// The rectangle never leaves the canvas.
 Rect bitmap_extent(const SubpictureCanvas& canvas, const ExtentOptions& options);
 
 }  // namespace tessara::render

@@ -465,7 +465,11 @@ bool layout_subtitle(const script::DialogueEvent& event, const std::vector<CSubS
     const std::vector<CSubSegment>* runs = &event_runs;
     if (settings.right_to_left) {
         rtl = right_to_left_runs(event_runs, subtitle, settings.fonts.forced_charset);
-        runs = &rtl;
+        // Spaces have no direction and leave no run there: text of nothing but spaces is drawn
+        // as scanned, blank as it is without right-to-left processing.
+        if (!rtl.empty()) {
+            runs = &rtl;
+        }
     }
     out.segments.reserve(runs->size());
     PixelBudget budget;

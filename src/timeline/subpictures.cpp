@@ -99,6 +99,13 @@ bool needs_rendering(const SubpictureMember& m) {
     return !same_classes(m.class_stamp, m.work->runs);
 }
 
+// An event whose text is empty or only override blocks has no runs: there is nothing to draw,
+// so it neither cuts the frames into subpictures nor joins one, and the others come out exactly
+// as they would without it. An event with runs that fail to render is a failure of the build.
+bool draws_something(const TimedSubtitle& ts) {
+    return !ts.event->runs.empty();
+}
+
 bool holds_subtitle(const Subpicture& sp, int32_t subtitle) {
     return std::any_of(sp.members.begin(), sp.members.end(),
                        [&](const SubpictureMember& m) { return m.index == subtitle; });
@@ -210,21 +217,28 @@ bool build_subpictures(Timeline& timeline, bool reuse) {
     SubpictureList& fresh = timeline.subpictures();
     fresh.clear();
     const std::vector<TimedSubtitle>& subs = timeline.subtitles();
-    if (subs.empty()) {
-        return false;
-    }
 
     std::vector<int32_t> bounds;
     bounds.reserve(subs.size() * 2);
+    const TimedSubtitle* first_drawn = nullptr;
     for (const TimedSubtitle& ts : subs) {
+        if (!draws_something(ts)) {
+            continue;
+        }
+        if (first_drawn == nullptr) {
+            first_drawn = &ts;
+        }
         bounds.push_back(ts.start.frame);
         bounds.push_back(ts.stop.frame);
+    }
+    if (first_drawn == nullptr) {
+        return false;
     }
     std::sort(bounds.begin(), bounds.end());
     bounds.erase(std::unique(bounds.begin(), bounds.end()), bounds.end());
 
     // Every subpicture counts frames like the subtitles do.
-    const script::FrameTime like = subs.front().start;
+    const script::FrameTime like = first_drawn->start;
     fresh.reserve(bounds.size());
     for (int32_t b : bounds) {
         auto sp = std::make_unique<Subpicture>();
@@ -236,6 +250,9 @@ bool build_subpictures(Timeline& timeline, bool reuse) {
 
     for (size_t i = 0; i < subs.size(); ++i) {
         const TimedSubtitle& ts = subs[i];
+        if (!draws_something(ts)) {
+            continue;
+        }
         auto first = std::lower_bound(bounds.begin(), bounds.end(), ts.start.frame);
         auto last = std::lower_bound(bounds.begin(), bounds.end(), ts.stop.frame);
         for (auto b = first; b < last; ++b) {

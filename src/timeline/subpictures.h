@@ -38,17 +38,19 @@ struct BuildContext {
 
 // Cuts the timeline into one subpicture per stretch of frames with the same visible subtitles,
 // in time order; the last one is always empty. Members are in timeline order and not rendered.
-// With reuse, an old subpicture with the same start and the same events replaces its new
-// counterpart, keeping its renderings, colours and change id; every other old one is deleted.
-// False (with no subpictures left) when the timeline is empty.
+// A subtitle whose event has no runs (no text, or only override blocks) has nothing to draw: it
+// stays in the timeline but cuts no subpicture and joins none. With reuse, an old subpicture with
+// the same start and the same events replaces its new counterpart, keeping its renderings,
+// colours and change id; every other old one is deleted. False (with no subpictures left) when
+// no subtitle of the timeline has anything to draw.
 bool build_subpictures(Timeline& timeline, bool reuse);
 
 // Completes every non-empty subpicture in time order: assigns its colours, renders the members
 // whose event, style or classes changed since they were last rendered, and places them (stacked
 // per subpicture, or intelligently over the whole timeline with IntellColl). A subpicture whose
 // colours, renderings or positions changed gets a new change id; non-empty subpictures are
-// numbered 1, 2, 3 ... False when a subtitle renders nothing (the renderings of that
-// subpicture's members are deleted).
+// numbered 1, 2, 3 ... False when a subtitle with runs renders none of them (the renderings of
+// that subpicture's members are deleted).
 bool BuildAll(Timeline& timeline, BuildContext& context);
 // What a failed BuildAll() is reported with.
 extern const char* const kBuildAllErrorText;

@@ -435,3 +435,52 @@ TEST(Cli, CheckSegmentsPrintsTheReport) {
 
 }  // namespace
 }  // namespace tessara::test
+
+namespace tessara::test {
+namespace {
+
+// Events without text (empty, or only override blocks) are in real films. Every command that
+// builds the subpictures takes them as drawing nothing, and its output is the one it gives for the
+// script without them.
+TEST(Cli, EventsWithoutTextAreBuiltAsNothingToDraw) {
+    TempDir dir;
+    std::string text = read_file(std::string(TESSARA_SOURCE_DIR) + "/samples/demo.ssa");
+    write_file(dir.file("plain.ssa"), text);
+    // At the end of the file, so that the other events keep their numbers.
+    text +=
+        "Dialogue: Marked=0,0:00:05.00,0:00:09.00,*Default,,0000,0000,0000,,\n"
+        "Dialogue: Marked=0,0:00:15.30,0:00:15.90,*Sign,,0000,0000,0000,,{\\pos(10,10)}\n"
+        "Dialogue: Marked=0,0:00:20.00,0:00:22.00,*Song,,0000,0000,0000,,{\\i1} {\\b1}\n";
+    write_file(dir.file("with.ssa"), text);
+
+    auto both = [&](const std::string& command, const std::string& out = "") {
+        SCOPED_TRACE(command);
+        std::string results[2];
+        for (int i = 0; i < 2; ++i) {
+            const char* name = i == 0 ? "plain" : "with";
+            std::string args = "--quiet " + command + " '" + dir.file(name).string() + ".ssa'";
+            if (!out.empty()) {
+                args += " -o '" + dir.file(name + out).string() + "'";
+            }
+            auto r = run(args);
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(r.err, "");
+            results[i] = out.empty() ? r.out : read_file(dir.file(name + out));
+        }
+        EXPECT_EQ(results[1], results[0]);
+    };
+    both("timeline --json");
+    both("export srt", ".srt");
+    both("export captions", ".txt");
+    both("render --at 00:00:07:10", ".png");
+    both("render --subpicture 4", ".png");
+
+    // A time at which only an event without text is shown shows nothing.
+    auto r = run("render '" + dir.file("with.ssa").string() + "' --at 00:00:15:10 -o '" +
+                 dir.file("none.png").string() + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("No subtitle is shown at 00:00:15:10."), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace tessara::test

@@ -272,5 +272,30 @@ TEST(FeedSource, AReloadKeepsTheChangeIdsOfUnchangedSubpictures) {
     EXPECT_GT(changed, 0);
 }
 
+// Events without text draw nothing: the feed loads and sends the same pictures as without them.
+TEST(FeedSource, EventsWithoutTextSendNoPictureOfTheirOwn) {
+    test::TempDir dir;
+    const std::string plain = dir.file("plain.ssa").string();
+    const std::string with = dir.file("with.ssa").string();
+    std::string text = test::read_file(demo());
+    test::write_file(plain, text);
+    const size_t at = text.find("Dialogue: Marked=0,0:00:07.20");
+    ASSERT_NE(at, std::string::npos);
+    text.insert(at,
+                "Dialogue: Marked=0,0:00:05.00,0:00:09.00,*Default,,0000,0000,0000,,\n"
+                "Dialogue: Marked=0,0:00:15.50,0:00:17.00,*Default,,0000,0000,0000,,"
+                "{\\pos(10,10)}\n");
+    test::write_file(with, text);
+
+    base::RecordingMessages messages;
+    FeedSource a({plain, nullptr, {}, std::nullopt});
+    FeedSource b({with, nullptr, {}, std::nullopt});
+    ASSERT_TRUE(a.load(messages));
+    ASSERT_TRUE(b.load(messages)) << messages.texts().back();
+    EXPECT_TRUE(messages.texts().empty());
+    const auto& settings = a.document().script().settings;
+    EXPECT_TRUE(pictures_by_start(b.build(), settings) == pictures_by_start(a.build(), settings));
+}
+
 }  // namespace
 }  // namespace tessara::document

@@ -80,17 +80,23 @@ TEST(BitmapExtent, Cases) {
     // One pixel of border, already even.
     const auto even = canvas_with_box(720, 480, {10, 20, 110, 60});
     EXPECT_EQ(bitmap_extent(even, {.clip_minus_one_pixel = true}), (Rect{9, 19, 111, 61}));
-    // No border past the canvas edges; the evening column may pass the right edge.
+    // Nothing passes the canvas edges: at the right edge the evening column is taken on the
+    // left, and a box as wide as an odd canvas loses its last column.
+    const auto right = canvas_with_box(720, 480, {433, 20, 720, 60});
+    EXPECT_EQ(bitmap_extent(right, {}), (Rect{432, 20, 720, 60}));
+    const auto border = canvas_with_box(720, 480, {434, 20, 720, 60});
+    EXPECT_EQ(bitmap_extent(border, {.clip_minus_one_pixel = true}), (Rect{432, 19, 720, 61}));
     const auto edge = canvas_with_box(101, 50, {0, 0, 101, 50});
-    EXPECT_EQ(bitmap_extent(edge, {.clip_minus_one_pixel = true}), (Rect{0, 0, 102, 50}));
+    EXPECT_EQ(bitmap_extent(edge, {.clip_minus_one_pixel = true}), (Rect{0, 0, 100, 50}));
+    EXPECT_EQ(bitmap_extent(canvas_with_box(1, 5, {0, 0, 1, 5}), {}), (Rect{0, 0, 1, 5}));
 
     // A fixed width replaces the horizontal span, centred, whatever the content.
     EXPECT_EQ(bitmap_extent(odd, {.fixed_width = 600}), (Rect{60, 20, 660, 60}));
     EXPECT_EQ(bitmap_extent(empty, {.fixed_width = 600, .dont_clip = true}),
               (Rect{60, 0, 660, 480}));
-    // Wider than the canvas: the left edge is rounded down, outside the canvas.
+    // Wider than the canvas: the whole width of the canvas.
     EXPECT_EQ(bitmap_extent(canvas_with_box(99, 10, {0, 0, 2, 2}), {.fixed_width = 100}),
-              (Rect{-1, 0, 99, 2}));
+              (Rect{0, 0, 99, 2}));
 
     script::ConversionSettings settings;
     settings.fixed_width = 600;
@@ -134,7 +140,8 @@ constexpr ClassColours kColours{0x123456, 0xA0B0C0, 0x00FF7F, 0x3C2814};
 
 // A canvas whose rows exercise the run-length encoders: long runs past 255 pixels, runs of
 // every short length, lone pixels in odd and even numbers, and background rows. Its content
-// touches the right edge with an odd width, so the extent reaches one column past the canvas.
+// spans the whole of an odd-width canvas, so the extent leaves out the last column: an even
+// width that stays inside the canvas.
 SubpictureCanvas test_canvas() {
     constexpr int32_t kW = 301;
     constexpr int32_t kH = 9;
@@ -312,7 +319,7 @@ TEST(BitmapFiles, EveryLibraryTypeDecodesToTheCanvas) {
         ASSERT_TRUE(
             write_bitmap(canvas, path.string(), {}, kColours, c.type, c.order, extent, messages));
         EXPECT_TRUE(messages.messages().empty());
-        EXPECT_EQ(extent, (Rect{0, 1, 302, 10}));
+        EXPECT_EQ(extent, (Rect{0, 1, 300, 10}));
 
         const std::optional<Decoded> d = decode(path, dir);
         ASSERT_TRUE(d);
@@ -368,9 +375,9 @@ TEST(BitmapFiles, PathlessUnknownAndUnwritable) {
         write_bitmap(canvas, missing, {}, kColours, 0, kDefaultPaletteOrder, extent, messages));
     EXPECT_EQ(messages.texts(), (std::vector<std::string>{missing, "No such file or directory"}));
 
-    // A fixed width no format can hold is refused before anything is built.
+    // A width no format can hold is refused before anything is built.
     messages.clear();
-    EXPECT_FALSE(write_bitmap(canvas, path, {.fixed_width = 70000}, kColours, 0,
+    EXPECT_FALSE(write_bitmap(SubpictureCanvas(70000, 1), path, {.dont_clip = true}, kColours, 0,
                               kDefaultPaletteOrder, extent, messages));
     EXPECT_EQ(messages.texts(), (std::vector<std::string>{path, "File too large"}));
 }
@@ -471,8 +478,14 @@ TEST(YcFiles, ExtentIsEvenAndWidthIsLimited) {
     EXPECT_EQ(words_at(file, 6, 2), (std::vector<uint16_t>{2, 1}));
     EXPECT_EQ(file.size(), 32u + 2 * 3 * 2);
 
-    // Odd left and top move out, odd right moves out, the bottom stays.
-    EXPECT_EQ(yc_extent(Rect{3, 5, 9, 7}), (Rect{2, 4, 10, 7}));
+    // Odd left and top move out, odd right moves out, the bottom stays; an odd right at the
+    // edge of an odd-width canvas moves in instead.
+    EXPECT_EQ(yc_extent(Rect{3, 5, 9, 7}, 720), (Rect{2, 4, 10, 7}));
+    EXPECT_EQ(yc_extent(Rect{3, 5, 719, 7}, 719), (Rect{2, 4, 718, 7}));
+    EXPECT_EQ(yc_extent(Rect{0, 0, 1, 1}, 1), (Rect{0, 0, 2, 1}));
+    ASSERT_TRUE(write_bitmap(canvas_with_box(719, 480, {433, 20, 719, 60}), path, {}, kColours, 9,
+                             kDefaultPaletteOrder, extent, messages));
+    EXPECT_EQ(extent, (Rect{432, 20, 718, 60}));
 
     ASSERT_TRUE(write_bitmap(SubpictureCanvas(1000, 4), path, {.dont_clip = true}, kColours, 9,
                              kDefaultPaletteOrder, extent, messages));

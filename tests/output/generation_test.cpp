@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "base/messages.h"
@@ -230,6 +232,122 @@ TEST(Generation, FailuresAreReportedAndStopTheRun) {
     EXPECT_FALSE(refused->ok);
     EXPECT_EQ(refused->messages.texts().back(),
               "Only 25 and 29.97 output frame rates\ncan be used with Philips IMG files");
+}
+
+// Every file of a folder by name, with its bytes; the folder's own path written into a script
+// reads "/OUT/".
+std::map<std::string, std::string> files_in(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    const std::string path = folder.string() + "/";
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        std::string bytes = test::read_file(entry.path());
+        for (size_t p; (p = bytes.find(path)) != std::string::npos;) {
+            bytes.replace(p, path.size(), "/OUT/");
+        }
+        files[entry.path().filename().string()] = std::move(bytes);
+    }
+    return files;
+}
+
+// Real scripts hold events without text (empty, or only override blocks): they draw nothing,
+// and every file comes out byte for byte as without them.
+TEST(Generation, EventsWithoutTextChangeNoOutputByte) {
+    const char* blank[] = {
+        "Dialogue: Marked=0,0:00:01.50,0:00:02.50,Default,,0,0,0,,\r\n",
+        "Dialogue: Marked=0,0:00:03.50,0:00:05.50,Default,,0,0,0,,{\\pos(10,10)}\r\n",
+        "Dialogue: Marked=0,0:00:07.00,0:00:08.00,Sign,,0,0,0,,{\\i1}{\\b1}\r\n",
+    };
+    for (const char* type : {"ScrType=SON;ImgType=bmp4rle", "ScrType=SST;ImgType=tif"}) {
+        SCOPED_TRACE(type);
+        const std::string settings = std::string(type) + ";Expected=8";
+        const std::string plain = small_script(settings);
+        std::string with = plain;
+        with.insert(with.find("Dialogue: Marked=0,0:00:05.00"), blank[0]);
+        with.insert(with.find("Dialogue: Marked=0,0:00:05.00"), blank[1]);
+        with += blank[2];
+
+        test::TempDir a;
+        test::TempDir b;
+        auto g = generate(plain, a.file("film.son"), true);
+        ASSERT_TRUE(g->ok);
+        auto h = generate(with, b.file("film.son"), true);
+        ASSERT_TRUE(h->ok) << (h->messages.texts().empty() ? "" : h->messages.texts()[0]);
+        EXPECT_EQ(h->summary.subpictures, g->summary.subpictures);
+        EXPECT_EQ(h->messages.texts(), g->messages.texts());
+        const auto expected = files_in(a.path());
+        const auto written = files_in(b.path());
+        ASSERT_EQ(written.size(), expected.size());
+        for (const auto& [name, bytes] : expected) {
+            EXPECT_TRUE(written.contains(name) && written.at(name) == bytes) << name;
+        }
+    }
+}
+
+// A subtitle pushed against the right edge of the 720-wide frame: whatever evens the bitmap's
+// width, no script type puts its area past the frame. Two positions, so that one box has an odd
+// width at the edge.
+TEST(Generation, AreasAtTheRightEdgeStayInsideTheFrame) {
+    struct Type {
+        const char* settings;
+        const char* extension;
+    };
+    const Type types[] = {{"ScrType=SON", "son"}, {"ScrType=IAU", "txt"},
+                          {"ScrType=SMX", "sub"}, {"ScrType=IMG;ImgType=tga", "sub"},
+                          {"ScrType=SCR", "scr"}, {"ScrType=USF;ImgType=uyc;Minus2=0", "usf"}};
+    for (const Type& type : types) {
+        for (const char* x : {"660", "661"}) {
+            SCOPED_TRACE(std::string(type.settings) + " at " + x);
+            std::string text = small_script(std::string(type.settings) + ";Expected=9");
+            text = text.substr(0, text.find("Dialogue:")) +
+                   "Comment: Marked=0,0:00:01.00,0:00:01.10,*Default,,0,0,0,,TSRAUSER: POSX=" + x +
+                   ";SNAPX=1\r\n"
+                   "Dialogue: Marked=0,0:00:01.00,0:00:02.00,Default,,0,0,0,,over the edge\r\n";
+            test::TempDir dir;
+            const auto out = dir.file(std::string("film.") + type.extension);
+            auto g = generate(text, out, true);
+            ASSERT_TRUE(g->ok) << (g->messages.texts().empty() ? "" : g->messages.texts()[0]);
+            const std::string script = test::read_file(out);
+
+            // Left and exclusive right of the one subpicture, as the script states them.
+            int left = -1;
+            int right = -1;
+            int w = 0;
+            int h = 0;
+            int x0 = 0;
+            int y0 = 0;
+            const std::string key = type.extension;
+            if (key == "son") {
+                const size_t at = script.rfind("Display_Area");
+                ASSERT_EQ(std::sscanf(script.c_str() + at, "Display_Area (%d %d %d %d)", &left, &y0,
+                                      &right, &h),
+                          4);
+                ++right;
+            } else if (key == "txt") {
+                const size_t at = script.find("REGION");
+                ASSERT_EQ(std::sscanf(script.c_str() + at, "REGION %d, %d to %d, %d", &left, &y0,
+                                      &right, &h),
+                          4);
+                ++right;
+            } else if (key == "usf") {
+                const size_t at = script.find("SUBTITLE");
+                ASSERT_EQ(std::sscanf(script.c_str() + at, "SUBTITLE %*s %*s %d", &x0), 1);
+                const std::string bitmap = test::read_file(dir.file("film_0001.uyc"));
+                ASSERT_GT(bitmap.size(), 8u);
+                left = 2 * x0;
+                right = left + (static_cast<unsigned char>(bitmap[6]) |
+                                static_cast<unsigned char>(bitmap[7]) << 8);
+            } else {
+                const size_t at = script.find("film_0001.");
+                ASSERT_EQ(
+                    std::sscanf(script.c_str() + at, "%*s %*s %*s %d %d %d %d", &w, &h, &left, &y0),
+                    4);
+                right = left + w;
+            }
+            EXPECT_GT(left, 300);
+            EXPECT_EQ(right, 720);
+            EXPECT_EQ((right - left) % 2, 0);
+        }
+    }
 }
 
 TEST(Generation, AScriptWithoutEventsWritesHeaderAndFooterOnly) {

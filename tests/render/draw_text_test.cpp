@@ -205,5 +205,20 @@ TEST(Layout, GeometryWithoutBitmapsAndInWholePixels) {
     EXPECT_NEAR(coarse->sub.box_width, fine->sub.box_width, 3);
 }
 
+// Text of nothing but spaces has no direction: right-to-left processing leaves no run of it, and
+// it is drawn blank as without that processing rather than failing as if nothing rendered.
+TEST(Layout, TextOfOnlySpacesIsDrawnInEitherDirection) {
+    for (const char* text : {"\\h", "\\N", "\\h\\N\\h"}) {
+        SCOPED_TRACE(text);
+        auto ltr = render(script_text(kStyle20, text));
+        auto rtl = render(script_text(kStyle20, text, "RightToLeft=1;Expected=1"));
+        ASSERT_TRUE(ltr->ok);
+        ASSERT_TRUE(rtl->ok);
+        EXPECT_EQ(rtl->sub.segments.size(), ltr->sub.segments.size());
+        EXPECT_EQ(rtl->sub.box_height, ltr->sub.box_height);
+        EXPECT_GT(rtl->sub.box_width, 0);
+    }
+}
+
 }  // namespace
 }  // namespace tessara::render

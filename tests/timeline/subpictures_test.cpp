@@ -2,10 +2,12 @@
 
 #include <deque>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "base/messages.h"
 #include "base/progress.h"
+#include "base/text.h"
 #include "render/font_cache.h"
 #include "render/font_engine.h"
 #include "render/subpicture_canvas.h"
@@ -37,6 +39,7 @@ TEST(BuildSubpictures, SlicesWhereTheVisibleSetChangesAndReusesUnchangedOnes) {
     auto add = [&](int32_t start, int32_t stop) {
         TimedSubtitle& ts = tl.subtitles().emplace_back();
         ts.event = &events.emplace_back();
+        ts.event->runs.emplace_back().text = u"text";
         ts.start.frame = start;
         ts.stop.frame = stop;
     };
@@ -197,8 +200,10 @@ TEST_F(Build, ReusedRenderingsMadeWithOtherClassesAreRenderedAgain) {
 }
 
 TEST_F(Build, ASubtitleThatRendersNothingStopsTheBuild) {
-    open({{"0:00:01.00", "0:00:03.00", "fine"}, {"0:00:02.00", "0:00:04.00", "{\\b1}"}});
-    ASSERT_TRUE(script->events()[1]->runs.empty());
+    // A word far too large for a bitmap: the event has text, but no run of it can be drawn.
+    open({{"0:00:01.00", "0:00:03.00", "fine"},
+          {"0:00:02.00", "0:00:04.00", "{\\fs2000}" + std::string(40, 'W')}});
+    ASSERT_FALSE(script->events()[1]->runs.empty());
     timeline.cursor = 1;
     EXPECT_FALSE(BuildAll(timeline, context()));
     EXPECT_EQ(timeline.cursor, -1);
@@ -206,6 +211,48 @@ TEST_F(Build, ASubtitleThatRendersNothingStopsTheBuild) {
     EXPECT_TRUE(sps[0]->members[0].rendered);
     EXPECT_FALSE(sps[1]->members[0].rendered || sps[1]->members[1].rendered);
     EXPECT_EQ(fonts.size(), 0u);
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{render::kCannotCreateBitmapText});
+}
+
+// Every subpicture as "frame #sequence", then its members as "text at x,y".
+std::vector<std::string> shown(const Timeline& tl) {
+    std::vector<std::string> out;
+    for (const auto& sp : tl.subpictures()) {
+        out.push_back(std::to_string(sp->start.frame) + " #" + std::to_string(sp->sequence));
+        for (const auto& m : sp->members) {
+            out.push_back(base::utf16_to_utf8(m.event->plain_text) + " at " + std::to_string(m.x) +
+                          "," + std::to_string(m.y));
+        }
+    }
+    return out;
+}
+
+// An event without text (empty, or only override blocks) has nothing to draw: it cuts no
+// subpicture and joins none, and the others are built exactly as without it.
+TEST_F(Build, EventsWithNothingToDrawTakeNoPartInTheSubpictures) {
+    const std::vector<Line> drawn = {{"0:00:01.00", "0:00:03.00", "one"},
+                                     {"0:00:05.00", "0:00:06.00", "two"}};
+    open(drawn);
+    ASSERT_TRUE(BuildAll(timeline, context()));
+    const auto without = shown(timeline);
+
+    std::vector<Line> with = drawn;
+    with.insert(with.begin() + 1, {"0:00:02.00", "0:00:02.50", ""});
+    with.insert(with.begin() + 2, {"0:00:02.50", "0:00:05.50", "{\\pos(10,10)}"});
+    with.push_back({"0:00:07.00", "0:00:08.00", "{\\i1}"});
+    open(with);
+    ASSERT_EQ(timeline.size(), 5u);
+    ASSERT_TRUE(BuildAll(timeline, context()));
+    EXPECT_EQ(shown(timeline), without);
+    EXPECT_TRUE(messages.messages().empty());
+
+    // Only such events: nothing to build, as with no events at all.
+    script = testing::load({{"0:00:01.00", "0:00:02.00", "{\\b1}"}});
+    timeline.clear();
+    timeline.fill(*script, messages);
+    ASSERT_EQ(timeline.size(), 1u);
+    EXPECT_FALSE(build_subpictures(timeline, false));
+    EXPECT_TRUE(timeline.subpictures().empty());
 }
 
 }  // namespace
