@@ -466,10 +466,11 @@ class SystemFont final : public Font {
         GlyphPlacement g;
         std::vector<int64_t> advances64;
         std::vector<std::pair<hb_position_t, hb_position_t>> offsets64;
+        uint16_t face = 0;  // the face every glyph is drawn with
     };
     bool shape(std::u16string_view text, size_t start, size_t length, int32_t font_flags,
                hb_direction_t direction) const;
-    void collect(uint16_t face, Shaped& out) const;
+    Shaped collect(uint16_t face) const;
     GlyphPlacement finish(Shaped& s, int32_t char_extra) const;
     // False when the face covers the text (shaped in m_buffer); otherwise `out` is the text
     // placed with the fallback faces, or nothing when it cannot be shaped.
@@ -590,18 +591,24 @@ bool SystemFont::shape(std::u16string_view text, size_t start, size_t length, in
     return hb_buffer_allocation_successful(buffer) != 0;
 }
 
-// Appends the glyphs of m_buffer, drawn with `face`, to a placement being built.
-void SystemFont::collect(uint16_t face, Shaped& out) const {
+// The glyphs of m_buffer, drawn with `face`.
+SystemFont::Shaped SystemFont::collect(uint16_t face) const {
     unsigned count = 0;
     const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(m_buffer.get(), &count);
     const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(m_buffer.get(), nullptr);
+    Shaped out;
+    out.face = face;
+    out.g.glyphs.resize(count);
+    out.g.clusters.resize(count);
+    out.advances64.resize(count);
+    out.offsets64.resize(count);
     for (unsigned i = 0; i < count; ++i) {
-        out.g.glyphs.push_back(info[i].codepoint);
-        out.g.clusters.push_back(info[i].cluster);
-        out.g.faces.push_back(face);
-        out.advances64.push_back(with_bold(pos[i].x_advance));
-        out.offsets64.push_back({pos[i].x_offset, pos[i].y_offset});
+        out.g.glyphs[i] = info[i].codepoint;
+        out.g.clusters[i] = info[i].cluster;
+        out.advances64[i] = with_bold(pos[i].x_advance);
+        out.offsets64[i] = {pos[i].x_offset, pos[i].y_offset};
     }
+    return out;
 }
 
 GlyphPlacement SystemFont::finish(Shaped& s, int32_t char_extra) const {
@@ -616,9 +623,6 @@ GlyphPlacement SystemFont::finish(Shaped& s, int32_t char_extra) const {
             g.offsets[i].x = clamp_to_int32(round_div(s.offsets64[i].first, 64));
             g.offsets[i].y = clamp_to_int32(round_div(s.offsets64[i].second, 64));
         }
-    }
-    if (std::all_of(g.faces.begin(), g.faces.end(), [](uint16_t f) { return f == 0; })) {
-        g.faces.clear();
     }
     finish(g, s.advances64, char_extra);
     return std::move(g);
@@ -677,8 +681,7 @@ std::optional<GlyphPlacement> SystemFont::place(std::u16string_view text, int32_
     if (m_setup.fallbacks && place_with_fallbacks(text, font_flags, char_extra, mixed)) {
         return mixed;
     }
-    Shaped s;
-    collect(0, s);
+    Shaped s = collect(0);
     return finish(s, char_extra);
 }
 
@@ -754,7 +757,7 @@ bool SystemFont::place_with_fallbacks(std::u16string_view text, int32_t font_fla
             out.reset();
             return true;
         }
-        f->collect(f == this ? 0 : faces[start], runs.emplace_back());
+        runs.push_back(f->collect(f == this ? 0 : faces[start]));
         start = end;
     }
     if (HB_DIRECTION_IS_BACKWARD(direction)) {
@@ -764,7 +767,7 @@ bool SystemFont::place_with_fallbacks(std::u16string_view text, int32_t font_fla
     for (Shaped& r : runs) {
         s.g.glyphs.insert(s.g.glyphs.end(), r.g.glyphs.begin(), r.g.glyphs.end());
         s.g.clusters.insert(s.g.clusters.end(), r.g.clusters.begin(), r.g.clusters.end());
-        s.g.faces.insert(s.g.faces.end(), r.g.faces.begin(), r.g.faces.end());
+        s.g.faces.insert(s.g.faces.end(), r.g.glyphs.size(), r.face);
         s.advances64.insert(s.advances64.end(), r.advances64.begin(), r.advances64.end());
         s.offsets64.insert(s.offsets64.end(), r.offsets64.begin(), r.offsets64.end());
     }
