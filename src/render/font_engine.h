@@ -59,6 +59,10 @@ struct GlyphPlacement {
     // One per glyph, or empty when no glyph is displaced. Advances alone give the pen positions;
     // the offsets only move where each glyph is drawn.
     std::vector<GlyphOffset> offsets;
+    // One per glyph, or empty when every glyph is the font's own. 0: the font's own face; k: the
+    // k-th face standing in for characters it lacks. Only the font that placed the glyphs can
+    // draw them.
+    std::vector<uint16_t> faces;
 };
 
 // One created font. Owned by the FontCache; not shared between threads.

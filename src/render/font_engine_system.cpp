@@ -95,7 +95,8 @@ const char* charset_language(int32_t charset) {
 }
 
 // The face name as fontconfig takes it: at most 31 UTF-16 units (never half a surrogate pair),
-// ending at any NUL.
+// ending at any NUL. A leading '@' asks for the face's vertical forms; the face is found without
+// it and its text is drawn horizontally.
 std::string family_name(std::u16string_view face) {
     face = face.substr(0, std::min(face.find(u'\0'), face.size()));
     if (face.size() > kMaxFaceChars) {
@@ -104,7 +105,23 @@ std::string family_name(std::u16string_view face) {
             face.remove_suffix(1);
         }
     }
+    if (!face.empty() && face.front() == u'@') {
+        face.remove_prefix(1);
+    }
     return base::utf16_to_utf8(face);
+}
+
+// The character at text[i] and how many UTF-16 units it takes; a lone surrogate is U+FFFD.
+std::pair<char32_t, size_t> char_at(std::u16string_view text, size_t i) {
+    const char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+        return {0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00), 2};
+    }
+    if (c >= 0xD800 && c <= 0xDFFF) {
+        return {0xFFFD, 1};
+    }
+    return {c, 1};
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -226,6 +243,153 @@ struct HbBufferDeleter {
     void operator()(hb_buffer_t* b) const { hb_buffer_destroy(b); }
 };
 
+// The faces an engine has opened, by file and index. Shared with the fallback lists of the fonts
+// it made, which may outlive it.
+class FaceTable {
+  public:
+    FaceTable() : m_library(std::make_shared<Library>()) {}
+
+    std::shared_ptr<FaceFile> open(const std::string& path, int index) {
+        const auto key = std::make_pair(path, index);
+        if (auto it = m_faces.find(key); it != m_faces.end()) {
+            return it->second;
+        }
+        auto f = open_face(m_library, path, index);
+        m_faces.emplace(key, f);  // failures are remembered too
+        return f;
+    }
+
+  private:
+    std::shared_ptr<Library> m_library;
+    std::map<std::pair<std::string, int>, std::shared_ptr<FaceFile>> m_faces;
+};
+
+// A numeric property of a font pattern; `fallback` when it is missing or a range (a variable
+// font, which can take the style asked for).
+int pattern_number(FcPattern* p, const char* object, int fallback) {
+    int i = 0;
+    if (FcPatternGetInteger(p, object, 0, &i) == FcResultMatch) {
+        return i;
+    }
+    double d = 0;
+    if (FcPatternGetDouble(p, object, 0, &d) == FcResultMatch) {
+        return static_cast<int>(d);
+    }
+    return fallback;
+}
+
+// A face chosen for a request, with what must be synthesised because the file lacks it.
+struct StyledFace {
+    std::shared_ptr<FaceFile> face;
+    bool synthetic_bold = false;
+    bool synthetic_italic = false;
+};
+
+// Opens the file of a font fontconfig listed; the style is the font's own, not that of a
+// prepared pattern, where configuration may have already marked a regular face bold.
+StyledFace open_listed(FaceTable& table, FcPattern* font, bool bold, bool italic) {
+    StyledFace found;
+    FcChar8* file = nullptr;
+    int index = 0;
+    if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch || file == nullptr) {
+        return found;
+    }
+    FcPatternGetInteger(font, FC_INDEX, 0, &index);
+    found.face = table.open(reinterpret_cast<const char*>(file), index);
+    if (found.face) {
+        const int weight = pattern_number(font, FC_WEIGHT, FC_WEIGHT_BOLD);
+        const int slant = pattern_number(font, FC_SLANT, FC_SLANT_ITALIC);
+        found.synthetic_bold = bold && weight < FC_WEIGHT_DEMIBOLD;
+        found.synthetic_italic = italic && slant == FC_SLANT_ROMAN;
+    }
+    return found;
+}
+
+// The faces that stand in for characters a face lacks, in fontconfig's order of preference for
+// the family, style and language asked for (as a system with linked fonts would fill them in).
+// Nothing is sorted until a character is first missing, and a candidate is opened only when its
+// character set has a missing character. Shared by every size of the face.
+class FallbackFaces {
+  public:
+    // Takes a reference to `pattern`, the request after configuration.
+    FallbackFaces(std::shared_ptr<FaceTable> table, FcPattern* pattern, bool bold, bool italic)
+        : m_table(std::move(table)), m_pattern(pattern), m_bold(bold), m_italic(italic) {
+        FcPatternReference(m_pattern);
+    }
+    ~FallbackFaces() {
+        if (m_set != nullptr) {
+            FcFontSetDestroy(m_set);
+        }
+        FcPatternDestroy(m_pattern);
+    }
+    FallbackFaces(const FallbackFaces&) = delete;
+    FallbackFaces& operator=(const FallbackFaces&) = delete;
+
+    // The candidate whose face has a glyph for c; -1 when none has.
+    int find(char32_t c) {
+        if (auto it = m_found.find(c); it != m_found.end()) {
+            return it->second;
+        }
+        sort();
+        int found = -1;
+        for (size_t i = 0; i < m_candidates.size() && found < 0; ++i) {
+            Candidate& k = m_candidates[i];
+            if (k.charset == nullptr || !FcCharSetHasChar(k.charset, c)) {
+                continue;
+            }
+            if (!k.opened) {
+                k.opened = true;
+                k.face = open_listed(*m_table, m_set->fonts[i], m_bold, m_italic);
+            }
+            if (k.face.face && FT_Get_Char_Index(k.face.face->ft_face, c) != 0) {
+                found = static_cast<int>(i);
+            }
+        }
+        m_found.emplace(c, found);
+        return found;
+    }
+
+    // A candidate find() returned.
+    const StyledFace& face(int candidate) const {
+        return m_candidates.at(static_cast<size_t>(candidate)).face;
+    }
+    size_t size() const { return m_candidates.size(); }
+
+  private:
+    struct Candidate {
+        FcCharSet* charset = nullptr;  // held by m_set
+        bool opened = false;
+        StyledFace face;
+    };
+
+    void sort() {
+        if (m_sorted) {
+            return;
+        }
+        m_sorted = true;
+        FcResult result = FcResultNoMatch;
+        m_set = FcFontSort(nullptr, m_pattern, FcFalse, nullptr, &result);
+        // Glyph face numbers are 16 bits, 0 standing for the font's own face.
+        const int count = m_set != nullptr ? std::min(m_set->nfont, 0xFFFE) : 0;
+        m_candidates.resize(static_cast<size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            FcCharSet* charset = nullptr;
+            if (FcPatternGetCharSet(m_set->fonts[i], FC_CHARSET, 0, &charset) == FcResultMatch) {
+                m_candidates[static_cast<size_t>(i)].charset = charset;
+            }
+        }
+    }
+
+    std::shared_ptr<FaceTable> m_table;
+    FcPattern* m_pattern = nullptr;
+    bool m_bold = false;
+    bool m_italic = false;
+    bool m_sorted = false;
+    FcFontSet* m_set = nullptr;
+    std::vector<Candidate> m_candidates;
+    std::unordered_map<char32_t, int> m_found;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Fonts
 
@@ -239,6 +403,8 @@ struct FontSetup {
     bool synthetic_bold = false;
     bool synthetic_italic = false;
     hb_language_t language = HB_LANGUAGE_INVALID;
+    // Faces for the characters this one lacks; none for a font that itself stands in.
+    std::shared_ptr<FallbackFaces> fallbacks;
 };
 
 class SystemFont final : public Font {
@@ -295,6 +461,28 @@ class SystemFont final : public Font {
     void draw(const GlyphPlacement& glyphs, GreyMap& map, int32_t x, int32_t y) const override;
 
   private:
+    // A placement being built: advances and offsets still in 1/64 logical units.
+    struct Shaped {
+        GlyphPlacement g;
+        std::vector<int64_t> advances64;
+        std::vector<std::pair<hb_position_t, hb_position_t>> offsets64;
+        uint16_t face = 0;  // the face every glyph is drawn with
+    };
+    bool shape(std::u16string_view text, size_t start, size_t length, int32_t font_flags,
+               hb_direction_t direction) const;
+    Shaped collect(uint16_t face) const;
+    GlyphPlacement finish(Shaped& s, int32_t char_extra) const;
+    // False when the face covers the text (shaped in m_buffer); otherwise `out` is the text
+    // placed with the fallback faces, or nothing when it cannot be shaped.
+    bool place_with_fallbacks(std::u16string_view text, int32_t font_flags, int32_t char_extra,
+                              std::optional<GlyphPlacement>& out) const;
+    // The font that draws glyphs of `face` (0: this one), made when first needed; nothing for a
+    // face that cannot be used.
+    const SystemFont* fallback_font(uint16_t face) const;
+    // The fallback face that has c; 0 when none has.
+    uint16_t face_for(char32_t c) const;
+    bool has_char(char32_t c) const;
+
     // Advance of a shaped or nominal glyph in 1/64 logical units, with the synthetic bold.
     int64_t with_bold(int64_t advance) const {
         return advance != 0 ? advance + int64_t{m_embolden} * m_setup.units_per_pixel : advance;
@@ -343,6 +531,8 @@ class SystemFont final : public Font {
     mutable std::vector<unsigned char> m_coverage;  // scratch glyph bitmap for draw()
     mutable std::unordered_map<uint64_t, CachedGlyph> m_glyphs;
     mutable size_t m_glyph_bytes = 0;  // held by m_glyphs, entries included
+    // By fallback candidate; fonts are made only for the candidates used.
+    mutable std::vector<std::unique_ptr<SystemFont>> m_fallback_fonts;
 };
 
 void SystemFont::finish(GlyphPlacement& g, const std::vector<int64_t>& advances64,
@@ -363,20 +553,20 @@ void SystemFont::finish(GlyphPlacement& g, const std::vector<int64_t>& advances6
     g.extent.height = m_ascent + m_descent;
 }
 
-std::optional<GlyphPlacement> SystemFont::place(std::u16string_view text, int32_t font_flags,
-                                                bool right_to_left_off, int32_t char_extra) const {
-    if (text.size() > static_cast<size_t>(INT_MAX / 4)) {
-        return std::nullopt;
-    }
+// Shapes text[start, start + length) into m_buffer, the rest of the text serving as context.
+// A direction of HB_DIRECTION_INVALID is guessed from the text.
+bool SystemFont::shape(std::u16string_view text, size_t start, size_t length, int32_t font_flags,
+                       hb_direction_t direction) const {
     hb_buffer_t* buffer = m_buffer.get();
     hb_buffer_reset(buffer);
-    const int length = static_cast<int>(text.size());
-    hb_buffer_add_utf16(buffer, reinterpret_cast<const uint16_t*>(text.data()), length, 0, length);
+    hb_buffer_add_utf16(buffer, reinterpret_cast<const uint16_t*>(text.data()),
+                        static_cast<int>(text.size()), static_cast<unsigned>(start),
+                        static_cast<int>(length));
     // Text already in visual order is shaped left to right. HarfBuzz still shapes a
     // right-to-left script in its logical order internally (joining forms come out right) but
     // returns the glyphs in the order given and mirrors no brackets.
-    if (right_to_left_off) {
-        hb_buffer_set_direction(buffer, HB_DIRECTION_LTR);
+    if (direction != HB_DIRECTION_INVALID) {
+        hb_buffer_set_direction(buffer, direction);
     }
     if (m_setup.language != HB_LANGUAGE_INVALID) {
         hb_buffer_set_language(buffer, m_setup.language);
@@ -398,58 +588,223 @@ std::optional<GlyphPlacement> SystemFont::place(std::u16string_view text, int32_
                                      feature("clig", liga), feature("mark", marks),
                                      feature("mkmk", marks)};
     hb_shape(m_hb_font.get(), buffer, features, std::size(features));
-    if (!hb_buffer_allocation_successful(buffer)) {
-        return std::nullopt;
-    }
+    return hb_buffer_allocation_successful(buffer) != 0;
+}
 
+// The glyphs of m_buffer, drawn with `face`.
+SystemFont::Shaped SystemFont::collect(uint16_t face) const {
     unsigned count = 0;
-    const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer, &count);
-    const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buffer, nullptr);
-    GlyphPlacement g;
-    g.glyphs.resize(count);
-    g.clusters.resize(count);
-    std::vector<int64_t> advances64(count);
-    bool displaced = false;
+    const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(m_buffer.get(), &count);
+    const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(m_buffer.get(), nullptr);
+    Shaped out;
+    out.face = face;
+    out.g.glyphs.resize(count);
+    out.g.clusters.resize(count);
+    out.advances64.resize(count);
+    out.offsets64.resize(count);
     for (unsigned i = 0; i < count; ++i) {
-        g.glyphs[i] = info[i].codepoint;
-        g.clusters[i] = info[i].cluster;
-        advances64[i] = with_bold(pos[i].x_advance);
-        displaced = displaced || pos[i].x_offset != 0 || pos[i].y_offset != 0;
+        out.g.glyphs[i] = info[i].codepoint;
+        out.g.clusters[i] = info[i].cluster;
+        out.advances64[i] = with_bold(pos[i].x_advance);
+        out.offsets64[i] = {pos[i].x_offset, pos[i].y_offset};
+    }
+    return out;
+}
+
+GlyphPlacement SystemFont::finish(Shaped& s, int32_t char_extra) const {
+    GlyphPlacement& g = s.g;
+    bool displaced = false;
+    for (const auto& [x, y] : s.offsets64) {
+        displaced = displaced || x != 0 || y != 0;
     }
     if (displaced) {
-        g.offsets.resize(count);
-        for (unsigned i = 0; i < count; ++i) {
-            g.offsets[i].x = clamp_to_int32(round_div(pos[i].x_offset, 64));
-            g.offsets[i].y = clamp_to_int32(round_div(pos[i].y_offset, 64));
+        g.offsets.resize(s.offsets64.size());
+        for (size_t i = 0; i < s.offsets64.size(); ++i) {
+            g.offsets[i].x = clamp_to_int32(round_div(s.offsets64[i].first, 64));
+            g.offsets[i].y = clamp_to_int32(round_div(s.offsets64[i].second, 64));
         }
     }
-    finish(g, advances64, char_extra);
-    return g;
+    finish(g, s.advances64, char_extra);
+    return std::move(g);
+}
+
+const SystemFont* SystemFont::fallback_font(uint16_t face) const {
+    if (face == 0) {
+        return this;
+    }
+    const size_t k = face - 1u;
+    if (!m_setup.fallbacks || k >= m_setup.fallbacks->size()) {
+        return nullptr;
+    }
+    if (m_fallback_fonts.size() <= k) {
+        m_fallback_fonts.resize(k + 1);
+    }
+    if (!m_fallback_fonts[k]) {
+        const StyledFace& f = m_setup.fallbacks->face(static_cast<int>(k));
+        if (!f.face) {
+            return nullptr;
+        }
+        // The same size and rendering as this font; only the outlines come from elsewhere.
+        FontSetup setup = m_setup;
+        setup.face = f.face;
+        setup.synthetic_bold = f.synthetic_bold;
+        setup.synthetic_italic = f.synthetic_italic;
+        setup.fallbacks = nullptr;
+        m_fallback_fonts[k] = std::make_unique<SystemFont>(std::move(setup));
+    }
+    return m_fallback_fonts[k].get();
+}
+
+uint16_t SystemFont::face_for(char32_t c) const {
+    if (!m_setup.fallbacks) {
+        return 0;
+    }
+    const int k = m_setup.fallbacks->find(c);
+    return k >= 0 ? static_cast<uint16_t>(k + 1) : 0;
+}
+
+bool SystemFont::has_char(char32_t c) const {
+    hb_codepoint_t glyph = 0;
+    return hb_font_get_nominal_glyph(m_hb_font.get(), c, &glyph) != 0;
+}
+
+std::optional<GlyphPlacement> SystemFont::place(std::u16string_view text, int32_t font_flags,
+                                                bool right_to_left_off, int32_t char_extra) const {
+    if (text.size() > static_cast<size_t>(INT_MAX / 4)) {
+        return std::nullopt;
+    }
+    if (!shape(text, 0, text.size(), font_flags,
+               right_to_left_off ? HB_DIRECTION_LTR : HB_DIRECTION_INVALID)) {
+        return std::nullopt;
+    }
+    std::optional<GlyphPlacement> mixed;
+    if (m_setup.fallbacks && place_with_fallbacks(text, font_flags, char_extra, mixed)) {
+        return mixed;
+    }
+    Shaped s = collect(0);
+    return finish(s, char_extra);
+}
+
+// False for text the face covers, which is left as shaped. Otherwise the characters in clusters
+// that came out as the missing glyph, and that the face lacks, go to the first fallback face that
+// has them, marks and joiners after them going along where that face has them too. Each stretch of
+// one face is shaped with the direction the whole text was, in the context of the whole text.
+bool SystemFont::place_with_fallbacks(std::u16string_view text, int32_t font_flags,
+                                      int32_t char_extra,
+                                      std::optional<GlyphPlacement>& out) const {
+    unsigned count = 0;
+    const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(m_buffer.get(), &count);
+    if (std::none_of(info, info + count,
+                     [](const hb_glyph_info_t& g) { return g.codepoint == 0; })) {
+        return false;
+    }
+    const hb_direction_t direction = hb_buffer_get_direction(m_buffer.get());
+
+    // Which units of the text are in a cluster with a missing glyph.
+    std::vector<uint32_t> starts;
+    starts.reserve(count);
+    for (unsigned i = 0; i < count; ++i) {
+        starts.push_back(info[i].cluster);
+    }
+    std::sort(starts.begin(), starts.end());
+    starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
+    std::vector<bool> missing(text.size(), false);
+    for (unsigned i = 0; i < count; ++i) {
+        if (info[i].codepoint != 0) {
+            continue;
+        }
+        const auto next = std::upper_bound(starts.begin(), starts.end(), info[i].cluster);
+        const size_t end = next == starts.end() ? text.size() : *next;
+        for (size_t u = info[i].cluster; u < end && u < text.size(); ++u) {
+            missing[u] = true;
+        }
+    }
+
+    std::vector<uint16_t> faces(text.size(), 0);
+    bool any = false;
+    uint16_t previous = 0;
+    for (size_t i = 0; i < text.size();) {
+        const auto [c, units] = char_at(text, i);
+        uint16_t face = 0;
+        if (missing[i]) {
+            if (!has_char(c)) {
+                face = face_for(c);
+            } else if (previous != 0) {
+                const SystemFont* f = fallback_font(previous);
+                face = f != nullptr && f->has_char(c) ? previous : 0;
+            }
+        }
+        std::fill_n(faces.begin() + static_cast<std::ptrdiff_t>(i), units, face);
+        any = any || face != 0;
+        previous = face;
+        i += units;
+    }
+    if (!any) {
+        return false;
+    }
+
+    std::vector<Shaped> runs;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = start + 1;
+        while (end < text.size() && faces[end] == faces[start]) {
+            ++end;
+        }
+        const SystemFont* f = fallback_font(faces[start]);
+        if (f == nullptr) {
+            f = this;
+        }
+        if (!f->shape(text, start, end - start, font_flags, direction)) {
+            out.reset();
+            return true;
+        }
+        runs.push_back(f->collect(f == this ? 0 : faces[start]));
+        start = end;
+    }
+    if (HB_DIRECTION_IS_BACKWARD(direction)) {
+        std::reverse(runs.begin(), runs.end());
+    }
+    Shaped s;
+    for (Shaped& r : runs) {
+        s.g.glyphs.insert(s.g.glyphs.end(), r.g.glyphs.begin(), r.g.glyphs.end());
+        s.g.clusters.insert(s.g.clusters.end(), r.g.clusters.begin(), r.g.clusters.end());
+        s.g.faces.insert(s.g.faces.end(), r.g.glyphs.size(), r.face);
+        s.advances64.insert(s.advances64.end(), r.advances64.begin(), r.advances64.end());
+        s.offsets64.insert(s.offsets64.end(), r.offsets64.begin(), r.offsets64.end());
+    }
+    out = finish(s, char_extra);
+    return true;
 }
 
 GlyphPlacement SystemFont::place_plain(std::u16string_view text, int32_t char_extra) const {
-    GlyphPlacement g;
-    std::vector<int64_t> advances64;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const size_t start = i;
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
+    Shaped s;
+    for (size_t i = 0; i < text.size();) {
+        const auto [c, units] = char_at(text, i);
+        const SystemFont* f = this;
+        uint16_t face = 0;
         hb_codepoint_t glyph = 0;
         if (!hb_font_get_nominal_glyph(m_hb_font.get(), c, &glyph)) {
             glyph = 0;
+            if (const SystemFont* other = fallback_font(face_for(c)); other != this && other) {
+                if (hb_font_get_nominal_glyph(other->m_hb_font.get(), c, &glyph)) {
+                    f = other;
+                    face = face_for(c);
+                } else {
+                    glyph = 0;
+                }
+            }
         }
-        g.glyphs.push_back(glyph);
-        g.clusters.push_back(static_cast<uint32_t>(start));
-        advances64.push_back(with_bold(hb_font_get_glyph_h_advance(m_hb_font.get(), glyph)));
+        s.g.glyphs.push_back(glyph);
+        s.g.clusters.push_back(static_cast<uint32_t>(i));
+        s.g.faces.push_back(face);
+        s.advances64.push_back(
+            f->with_bold(hb_font_get_glyph_h_advance(f->m_hb_font.get(), glyph)));
+        i += units;
     }
-    finish(g, advances64, char_extra);
-    return g;
+    finish(s.g, s.advances64, char_extra);
+    if (std::all_of(s.g.faces.begin(), s.g.faces.end(), [](uint16_t v) { return v == 0; })) {
+        s.g.faces.clear();
+    }
+    return std::move(s.g);
 }
 
 void SystemFont::draw(const GlyphPlacement& glyphs, GreyMap& map, int32_t x, int32_t y) const {
@@ -463,12 +818,16 @@ void SystemFont::draw(const GlyphPlacement& glyphs, GreyMap& map, int32_t x, int
     const int64_t baseline64 = (int64_t{y} * upp + m_ascent) * 64 / upp;
     const size_t count = std::min(glyphs.glyphs.size(), glyphs.advances.size());
     const bool has_offsets = glyphs.offsets.size() >= count;
+    const bool has_faces = glyphs.faces.size() >= count;
     int64_t pen = 0;
     for (size_t i = 0; i < count; ++i) {
         const GlyphOffset offset = has_offsets ? glyphs.offsets[i] : GlyphOffset{};
         const int64_t gx = int64_t{x} * 64 + to64(pen + offset.x);
         const int64_t gy = baseline64 - to64(offset.y);
-        draw_glyph(glyphs.glyphs[i], gx, gy, map);
+        // Glyphs of a fallback face sit on this font's baseline.
+        if (const SystemFont* f = has_faces ? fallback_font(glyphs.faces[i]) : this) {
+            f->draw_glyph(glyphs.glyphs[i], gx, gy, map);
+        }
         pen += glyphs.advances[i];
     }
 }
@@ -590,30 +949,14 @@ void SystemFont::draw_glyph(uint32_t glyph, int64_t x64, int64_t y64, GreyMap& m
 // ---------------------------------------------------------------------------------------------
 // The engine
 
-// A face chosen for a request, with what must be synthesised because the file lacks it.
-struct Resolved {
-    std::shared_ptr<FaceFile> face;
-    bool synthetic_bold = false;
-    bool synthetic_italic = false;
+// A face chosen for a request and the faces that stand in for the characters it lacks.
+struct Resolved : StyledFace {
+    std::shared_ptr<FallbackFaces> fallbacks;
 };
-
-// A numeric property of a font pattern; `fallback` when it is missing or a range (a variable
-// font, which can take the style asked for).
-int pattern_number(FcPattern* p, const char* object, int fallback) {
-    int i = 0;
-    if (FcPatternGetInteger(p, object, 0, &i) == FcResultMatch) {
-        return i;
-    }
-    double d = 0;
-    if (FcPatternGetDouble(p, object, 0, &d) == FcResultMatch) {
-        return static_cast<int>(d);
-    }
-    return fallback;
-}
 
 class SystemFontEngine final : public FontEngine {
   public:
-    SystemFontEngine() : m_library(std::make_shared<Library>()) {}
+    SystemFontEngine() : m_faces(std::make_shared<FaceTable>()) {}
 
     std::unique_ptr<Font> create(const FontRequest& request) override;
 
@@ -622,22 +965,10 @@ class SystemFontEngine final : public FontEngine {
 
     const Resolved* resolve(const std::string& family, bool bold, bool italic,
                             const char* language);
-    std::shared_ptr<FaceFile> face(const std::string& path, int index);
 
-    std::shared_ptr<Library> m_library;
+    std::shared_ptr<FaceTable> m_faces;
     std::map<ResolveKey, Resolved> m_resolved;  // an empty face: nothing usable was found
-    std::map<std::pair<std::string, int>, std::shared_ptr<FaceFile>> m_faces;
 };
-
-std::shared_ptr<FaceFile> SystemFontEngine::face(const std::string& path, int index) {
-    const auto key = std::make_pair(path, index);
-    if (auto it = m_faces.find(key); it != m_faces.end()) {
-        return it->second;
-    }
-    auto f = open_face(m_library, path, index);
-    m_faces.emplace(key, f);  // failures are remembered too
-    return f;
-}
 
 const Resolved* SystemFontEngine::resolve(const std::string& family, bool bold, bool italic,
                                           const char* language) {
@@ -665,28 +996,13 @@ const Resolved* SystemFontEngine::resolve(const std::string& family, bool bold, 
         FcResult result = FcResultNoMatch;
         FcFontSet* set = FcFontSort(nullptr, pattern, FcFalse, nullptr, &result);
         for (int i = 0; set != nullptr && i < set->nfont && !found.face; ++i) {
-            FcPattern* font = FcFontRenderPrepare(nullptr, pattern, set->fonts[i]);
-            if (font == nullptr) {
-                continue;
-            }
-            FcChar8* file = nullptr;
-            int index = 0;
-            if (FcPatternGetString(font, FC_FILE, 0, &file) == FcResultMatch && file != nullptr) {
-                FcPatternGetInteger(font, FC_INDEX, 0, &index);
-                found.face = face(reinterpret_cast<const char*>(file), index);
-                if (found.face) {
-                    // The font's own style, not the prepared pattern's: configuration may have
-                    // already marked a regular face bold there.
-                    const int weight = pattern_number(set->fonts[i], FC_WEIGHT, FC_WEIGHT_BOLD);
-                    const int slant = pattern_number(set->fonts[i], FC_SLANT, FC_SLANT_ITALIC);
-                    found.synthetic_bold = bold && weight < FC_WEIGHT_DEMIBOLD;
-                    found.synthetic_italic = italic && slant == FC_SLANT_ROMAN;
-                }
-            }
-            FcPatternDestroy(font);
+            static_cast<StyledFace&>(found) = open_listed(*m_faces, set->fonts[i], bold, italic);
         }
         if (set != nullptr) {
             FcFontSetDestroy(set);
+        }
+        if (found.face) {
+            found.fallbacks = std::make_shared<FallbackFaces>(m_faces, pattern, bold, italic);
         }
         FcPatternDestroy(pattern);
     }
@@ -731,6 +1047,7 @@ std::unique_ptr<Font> SystemFontEngine::create(const FontRequest& request) {
     setup.em_y = em_y;
     setup.synthetic_bold = resolved->synthetic_bold;
     setup.synthetic_italic = resolved->synthetic_italic;
+    setup.fallbacks = resolved->fallbacks;
     if (language != nullptr) {
         setup.language = hb_language_from_string(language, -1);
     }

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "base/messages.h"
+#include "base/text.h"
 #include "render/font_cache.h"
 #include "render/text_layout.h"
 #include "script/script.h"
@@ -157,6 +159,54 @@ TEST(DrawText, ItalicCorrectionMovesTheBoxNotTheGlyphs) {
             for (int32_t x = 0; x < s.width; ++x) {
                 ASSERT_EQ(s.class_at(x, y), p.class_at(x, y)) << percent << " " << x << "," << y;
             }
+        }
+    }
+}
+
+// The script as a Unicode (UTF-16) file, for text no 8-bit code page holds.
+std::string unicode_script(const std::string& utf8) {
+    std::string bytes = "\xFF\xFE";
+    for (char16_t c : base::utf8_to_utf16(utf8)) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>(c >> 8);
+    }
+    return bytes;
+}
+
+std::map<uint8_t, int> class_counts(const RenderedSegment& s) {
+    std::map<uint8_t, int> counts;
+    for (uint8_t c : s.classes.data())
+        ++counts[c];
+    return counts;
+}
+
+// A style whose face lacks the characters draws them from a face that has them, with its own
+// size, weight and outline: the same pixels as the covering face's style, on the style's cell.
+TEST(DrawText, CharactersTheStyleFaceLacksAreDrawnFromAFaceThatHasThem) {
+    struct Case {
+        const char* text;
+        const char* covering;
+    };
+    for (const Case& c :
+         {Case{"日本語のテキスト", "WenQuanYi Micro Hei"}, Case{"ภาษาไทย", "Loma"}}) {
+        for (const std::string bold : {"0", "-1"}) {
+            const std::string rest = ",24,16777215,0,0,0," + bold + ",0,1,2,0,2,10,10,10,0,0";
+            // Without width compensation, which each face would work out from its own average
+            // character width.
+            auto lacking = render(unicode_script(
+                script_text("Style: Default,Arial" + rest, c.text, "Comp=0;Expected=1")));
+            auto covering = render(unicode_script(script_text(
+                std::string("Style: Default,") + c.covering + rest, c.text, "Comp=0;Expected=1")));
+            ASSERT_TRUE(lacking->ok && covering->ok);
+            const RenderedSegment& a = lacking->sub.segments.at(0);
+            const RenderedSegment& b = covering->sub.segments.at(0);
+            EXPECT_EQ(a.inner_width, b.inner_width) << c.covering;
+            // The boxes differ with the cells; the inked pixels do not.
+            auto ink_a = class_counts(a);
+            auto ink_b = class_counts(b);
+            ink_a.erase(kBackground);
+            ink_b.erase(kBackground);
+            EXPECT_EQ(ink_a, ink_b) << c.covering;
         }
     }
 }
