@@ -237,6 +237,20 @@ TEST_F(SsaReaderTest, LineTooLongBoundary) {
     EXPECT_TRUE(load(test::utf16le_with_bom(with_line(10236, "\r\n"))));
     EXPECT_FALSE(load(test::utf16le_with_bom(with_line(10237, "\r\n"))));
     EXPECT_EQ(messages.texts(), Texts{kLineTooLongText});
+
+    // A UTF-8 file counts characters, not bytes, and is read in text mode.
+    auto with_utf8_line = [](size_t length) {
+        std::string s = "[Script Info]\n";
+        for (size_t i = 0; i < length; ++i)
+            s += "\xC3\xA9";
+        return s + "\r\n" + script_text("").substr(14);
+    };
+    messages.clear();
+    ASSERT_TRUE(load(with_utf8_line(10237)));
+    EXPECT_TRUE(script.settings.unicode);
+    EXPECT_EQ(script.lines()[1]->text, std::u16string(10237, u'\u00E9'));
+    EXPECT_FALSE(load(with_utf8_line(10238)));
+    EXPECT_EQ(messages.texts(), Texts{kLineTooLongText});
 }
 
 // --- program comment lines -------------------------------------------------------------------
