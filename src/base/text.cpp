@@ -34,9 +34,9 @@ void append_utf16(std::u16string& out, char32_t cp) {
     }
 }
 
-}  // namespace
-
-std::u16string utf8_to_utf16(std::string_view s) {
+// Decodes s, each malformed byte as U+FFFD; `exact` is cleared at the first one.
+std::u16string decode_utf8(std::string_view s, bool& exact) {
+    exact = true;
     std::u16string out;
     out.reserve(s.size());
     size_t i = 0;
@@ -62,6 +62,7 @@ std::u16string utf8_to_utf16(std::string_view s) {
             min = 0x10000;
         } else {
             cp = 0xFFFD;
+            exact = false;
         }
         if (need > 0) {
             bool ok = i + need < s.size();
@@ -78,12 +79,41 @@ std::u16string utf8_to_utf16(std::string_view s) {
             } else {
                 cp = 0xFFFD;
                 len = 1;
+                exact = false;
             }
         }
         append_utf16(out, cp);
         i += len;
     }
     return out;
+}
+
+}  // namespace
+
+std::u16string utf8_to_utf16(std::string_view s) {
+    bool exact = true;
+    return decode_utf8(s, exact);
+}
+
+std::optional<std::u16string> utf8_to_utf16_exact(std::string_view s) {
+    bool exact = true;
+    std::u16string out = decode_utf8(s, exact);
+    if (!exact) {
+        return std::nullopt;
+    }
+    return out;
+}
+
+bool has_unpaired_surrogate(std::u16string_view s) {
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] >= 0xD800 && s[i] <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
+            s[i + 1] <= 0xDFFF) {
+            ++i;
+        } else if (s[i] >= 0xD800 && s[i] <= 0xDFFF) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::string utf16_to_utf8(std::u16string_view s) {

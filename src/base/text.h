@@ -12,6 +12,11 @@ namespace tessara::base {
 // UTF-8 <-> UTF-16. Invalid sequences become U+FFFD; lone surrogates are encoded as U+FFFD.
 std::u16string utf8_to_utf16(std::string_view s);
 std::string utf16_to_utf8(std::u16string_view s);
+// UTF-8 -> UTF-16 without repair: nothing when any byte is not part of a well-formed sequence
+// (truncated, overlong, a surrogate or a value above U+10FFFF).
+std::optional<std::u16string> utf8_to_utf16_exact(std::string_view s);
+// Whether some surrogate has no partner, which no UTF encoding can store.
+bool has_unpaired_surrogate(std::u16string_view s);
 
 // Text held one byte per character (each unit 0-255) for files written byte by byte.
 std::u16string latin1_to_utf16(std::string_view bytes);

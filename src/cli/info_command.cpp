@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include "base/text.h"
@@ -45,11 +46,20 @@ void write_setting(JsonWriter& json, const script::DescribedSetting& d) {
         d.value);
 }
 
+// How the script's file holds its text: "utf-16", "utf-8" (with or without its mark) or "8-bit".
+std::string_view encoding_name(const script::ConversionSettings& s) {
+    if (!s.unicode) {
+        return "8-bit";
+    }
+    return s.unicode_file == script::UnicodeFile::Utf16 ? "utf-16" : "utf-8";
+}
+
 void write_json(const Script& s) {
     JsonWriter json;
     json.begin_object();
     json.value("source", std::u16string_view(s.settings.source_path));
     json.value("unicode", s.settings.unicode);
+    json.value("encoding", encoding_name(s.settings));
     json.begin_object("settings");
     for (const auto& d : script::describe_settings(s.settings)) {
         write_setting(json, d);

@@ -93,8 +93,9 @@ bitmap names, honoured palette, formats, colours, line spacing and wrapping,
 code page, resolution, frame rates and frame type. Writes nothing.
 
 Options:
-  --json   print everything as JSON instead: "source", "unicode", "settings" (every
-           settings key), "styles" and "events" (with start and stop frames)
+  --json   print everything as JSON instead: "source", "unicode", "encoding"
+           ("utf-16", "utf-8" or "8-bit"), "settings" (every settings key), "styles"
+           and "events" (with start and stop frames)
 
 Example:
   tessara info film.ssa --json

@@ -193,6 +193,7 @@ ToolOutcome convert_to_unicode(Script& script, base::Messages& messages) {
     }
 
     script.settings.unicode = true;
+    script.settings.unicode_file = UnicodeFile::Utf16;
     for (auto& [line, text] : new_texts) {
         if (line->kind == LineKind::Dialogue && line->event != nullptr) {
             if (!set_dialogue_line(script, *line->event, text)) {

@@ -37,7 +37,8 @@ extern const char* const kQuotesUnencodableFormat;  // one %d: the number of lin
 // decoded with the system code page: Style and Dialogue lines field by field so that style names
 // decode alike everywhere, other lines whole. A field or line that does not decode is kept as it
 // was (reported with kUndecodedLinesFormat). Every event is then derived again from its line.
-// Unchanged when the script is already Unicode.
+// The script is saved as UTF-16 from then on. Unchanged when the script is already Unicode
+// (UTF-16 or UTF-8).
 ToolOutcome convert_to_unicode(Script& script, base::Messages& messages);
 
 // Snaps the start and end of every Dialogue line to the frame slots of `rate_text` frames per

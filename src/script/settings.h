@@ -141,6 +141,13 @@ struct SettingsValues {
     bool iauthor() const { return scr_type == ScriptType::IAU; }
 };
 
+// How the file of a Unicode script holds its text; saving writes it back the same way.
+enum class UnicodeFile : uint8_t {
+    Utf16,         // UTF-16LE behind the FF FE mark
+    Utf8,          // UTF-8 without a mark
+    Utf8WithMark,  // UTF-8 behind the EF BB BF mark
+};
+
 // The settings of a loaded script: the values, and the bookkeeping of reading and editing the
 // file, which assigning values never touches.
 struct ConversionSettings : SettingsValues {
@@ -149,7 +156,9 @@ struct ConversionSettings : SettingsValues {
     bool settings_seen = false;
     bool modified = false;
     bool rebuild_needed = false;
+    // The text is Unicode, taken as read; otherwise it holds one character per byte of the file.
     bool unicode = false;
+    UnicodeFile unicode_file = UnicodeFile::Utf16;  // only when unicode
     bool treat_n_as_N = false;
     // Copy of the script's playing resolution: SSA width and height, output width and height.
     std::array<int32_t, 4> playing_resolution = {0, 0, 0, 0};

@@ -106,28 +106,67 @@ std::string style_not_read_text(int64_t line_number, const RejectedStyle& reject
 
 enum class Section { None, ScriptInfo, Styles, Events };
 
-// Splits the file into lines as the reader sees them: UTF-16 code units (carriage returns kept)
-// or bytes, with text-mode reading turning CR LF into LF.
+// The file's text as the reader sees it, with how it is split into lines.
+struct FileText {
+    std::u16string text;
+    // Byte files (8-bit and UTF-8) are read in text mode, where CR LF is one line feed; a
+    // UTF-16 file keeps its carriage returns.
+    bool text_mode = true;
+    bool odd_tail = false;  // a UTF-16 file with a byte left over
+};
+
+// Decides how the file holds its text: UTF-16 behind the FF FE mark; UTF-8 when every byte
+// belongs to a well-formed sequence and some character lies beyond ASCII (the EF BB BF mark is
+// one); otherwise one character per byte, decoded later with the script's code pages. A UTF-8
+// check that fails on one stray byte keeps an 8-bit file's bytes exactly as they were.
+FileText decode_file(std::string_view bytes, ConversionSettings& settings) {
+    FileText out;
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    if (bytes.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) {
+        settings.unicode = true;
+        settings.unicode_file = UnicodeFile::Utf16;
+        out.text_mode = false;
+        out.odd_tail = bytes.size() % 2 != 0;
+        out.text.reserve(bytes.size() / 2);
+        for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+            out.text += static_cast<char16_t>(byte(i) | (byte(i + 1) << 8));
+        }
+        return out;
+    }
+    const bool beyond_ascii =
+        std::any_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) != 0; });
+    if (beyond_ascii) {
+        if (auto text = base::utf8_to_utf16_exact(bytes)) {
+            const bool mark = !text->empty() && text->front() == kByteOrderMark;
+            settings.unicode = true;
+            settings.unicode_file = mark ? UnicodeFile::Utf8WithMark : UnicodeFile::Utf8;
+            out.text = mark ? text->substr(1) : std::move(*text);
+            return out;
+        }
+    }
+    settings.unicode = false;
+    out.text = base::latin1_to_utf16(bytes);
+    return out;
+}
+
+// Splits the text into lines as the reader sees them (carriage returns kept, or with text-mode
+// reading turning CR LF into LF).
 class LineSource {
   public:
-    LineSource(std::string_view bytes, bool unicode) : m_bytes(bytes), m_unicode(unicode) {
-        m_pos = unicode ? 2 : 0;
-    }
-
-    bool odd_tail() const { return m_unicode && (m_bytes.size() % 2) != 0; }
+    explicit LineSource(const FileText& file) : m_text(file.text), m_text_mode(file.text_mode) {}
 
     // The next line without its line end; nothing at the end of the file. too_long is set
     // when the line, line feed included, reaches kMaxLineChars.
     std::optional<std::u16string> next(bool& too_long) {
         too_long = false;
-        if (at_end()) {
+        if (m_pos >= m_text.size()) {
             return std::nullopt;
         }
         std::u16string line;
         size_t count = 0;  // characters a line-buffered read would return, line feed included
-        while (!at_end()) {
-            char16_t c = get();
-            if (!m_unicode && c == u'\r' && !at_end() && peek() == u'\n') {
+        while (m_pos < m_text.size()) {
+            char16_t c = m_text[m_pos++];
+            if (m_text_mode && c == u'\r' && m_pos < m_text.size() && m_text[m_pos] == u'\n') {
                 continue;  // text mode drops the CR of a CR LF pair
             }
             ++count;
@@ -147,23 +186,8 @@ class LineSource {
     }
 
   private:
-    size_t unit_bytes() const { return m_unicode ? 2 : 1; }
-    bool at_end() const { return m_pos + unit_bytes() > m_bytes.size(); }
-    char16_t peek() const {
-        if (m_unicode) {
-            return static_cast<char16_t>(static_cast<unsigned char>(m_bytes[m_pos]) |
-                                         (static_cast<unsigned char>(m_bytes[m_pos + 1]) << 8));
-        }
-        return static_cast<char16_t>(static_cast<unsigned char>(m_bytes[m_pos]));
-    }
-    char16_t get() {
-        char16_t c = peek();
-        m_pos += unit_bytes();
-        return c;
-    }
-
-    std::string_view m_bytes;
-    bool m_unicode;
+    std::u16string_view m_text;
+    bool m_text_mode;
     size_t m_pos = 0;
 };
 
@@ -287,13 +311,11 @@ class Reader {
 };
 
 bool Reader::read(std::string_view bytes, std::u16string_view source_path) {
-    const bool unicode = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-                         static_cast<unsigned char>(bytes[1]) == 0xFE;
-    m_script.settings.unicode = unicode;
-    LineSource source(bytes, unicode);
-    if (source.odd_tail()) {
+    const FileText file = decode_file(bytes, m_script.settings);
+    if (file.odd_tail) {
         m_messages.warn(kOddUtf16Text);
     }
+    LineSource source(file);
     bool too_long = false;
     while (auto line = source.next(too_long)) {
         ++m_line_number;

@@ -21,17 +21,35 @@ const char* const kUnencodableLineFormat =
     "Line %d holds characters that cannot be stored in an 8-bit script.\nConvert the script to "
     "Unicode to keep them.";
 
+const char* const kUnpairedSurrogateLineFormat =
+    "Line %d holds half of a character pair, which cannot be stored in a UTF-8 script.\nRetype "
+    "the character, then save again; the file was not written.";
+
 namespace {
+
+// How the saved file holds its text: as the file was read (or as the conversion to Unicode
+// made it).
+enum class Form { EightBit, Utf16, Utf8 };
+
+Form file_form(const ConversionSettings& settings) {
+    if (!settings.unicode) {
+        return Form::EightBit;
+    }
+    return settings.unicode_file == UnicodeFile::Utf16 ? Form::Utf16 : Form::Utf8;
+}
 
 // Collects the file's bytes line by line in the script's encoding.
 class LineSink {
   public:
     LineSink(const Script& script, base::Messages& messages)
-        : m_unicode(script.settings.unicode),
+        : m_form(file_form(script.settings)),
           m_code_page(system_code_page(script.settings.mb_code_page)),
           m_messages(messages) {
-        if (m_unicode) {
+        if (m_form == Form::Utf16) {
             m_bytes = "\xFF\xFE";
+        } else if (script.settings.unicode &&
+                   script.settings.unicode_file == UnicodeFile::Utf8WithMark) {
+            m_bytes = "\xEF\xBB\xBF";
         }
     }
 
@@ -40,7 +58,7 @@ class LineSink {
     bool line(std::u16string_view text) {
         ++m_line_number;
         const size_t start = m_bytes.size();
-        if (m_unicode) {
+        if (m_form == Form::Utf16) {
             for (char16_t c : text) {
                 m_bytes += static_cast<char>(c & 0xFF);
                 m_bytes += static_cast<char>(c >> 8);
@@ -52,16 +70,26 @@ class LineSink {
             m_bytes.append("\r\0\n\0", 4);
             return true;
         }
-        // An 8-bit file is read in text mode: its CR LF counts as one character. The reader then
+        // A byte file is read in text mode: its CR LF counts as one character. The reader then
         // takes one more CR off the end of the line, so a line whose text ends in a CR gets one
-        // more to give up. (A Unicode line keeps its CR LF, whose CR is the one taken off.)
-        if (!encode_8bit_line(text)) {
-            return false;
+        // more to give up. (A UTF-16 line keeps its CR LF, whose CR is the one taken off.)
+        // The reader counts characters: a UTF-8 line counts its UTF-16 units, not its bytes.
+        size_t counted = text.size();
+        if (m_form == Form::Utf8) {
+            if (!encode_utf8_line(text)) {
+                return false;
+            }
+        } else {
+            if (!encode_8bit_line(text)) {
+                return false;
+            }
+            counted = m_bytes.size() - start;
         }
         if (!text.empty() && text.back() == u'\r') {
             m_bytes += '\r';
+            ++counted;
         }
-        if (!fits(m_bytes.size() - start + 1)) {
+        if (!fits(counted + 1)) {
             return false;
         }
         m_bytes += "\r\n";
@@ -81,6 +109,17 @@ class LineSink {
         std::snprintf(buf, sizeof buf, kLineTooLongToSaveFormat, m_line_number);
         m_messages.error(buf);
         return false;
+    }
+
+    bool encode_utf8_line(std::u16string_view text) {
+        if (base::has_unpaired_surrogate(text)) {
+            char buf[256];
+            std::snprintf(buf, sizeof buf, kUnpairedSurrogateLineFormat, m_line_number);
+            m_messages.error(buf);
+            return false;
+        }
+        m_bytes += base::utf16_to_utf8(text);
+        return true;
     }
 
     bool encode_8bit_line(std::u16string_view text) {
@@ -117,7 +156,7 @@ class LineSink {
         return true;
     }
 
-    bool m_unicode;
+    Form m_form;
     int m_code_page;
     base::Messages& m_messages;
     std::string m_bytes;

@@ -42,6 +42,25 @@ TEST(Text, Utf8AndUtf16RoundTripAndRepairInvalidInput) {
     EXPECT_EQ(utf16_to_utf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
 }
 
+// A file is taken for UTF-8 only when every byte belongs to a well-formed sequence: a single
+// stray byte means another encoding, and repairing it would change the file on saving.
+TEST(Text, ExactUtf8RefusesAnyMalformedSequence) {
+    EXPECT_EQ(utf8_to_utf16_exact("Tom\xC3\xA9 \xD0\x96 \xEF\xBF\xBD \xF0\x9F\x8E\xAC"),
+              u"Tom\u00E9 \u0416 \uFFFD \U0001F3AC");
+    EXPECT_EQ(utf8_to_utf16_exact(std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
+    for (const char* bad : {"Tom\xE9", "\xC3", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80",
+                            "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80", "\xA9", "\xE2\x82"}) {
+        EXPECT_FALSE(utf8_to_utf16_exact(bad)) << bad;
+    }
+}
+
+TEST(Text, UnpairedSurrogatesAreFound) {
+    EXPECT_FALSE(has_unpaired_surrogate(u"Tom\u00E9 \U0001F3AC"));
+    EXPECT_TRUE(has_unpaired_surrogate(std::u16string(1, char16_t(0xD800))));
+    EXPECT_TRUE(has_unpaired_surrogate(std::u16string{u'a', char16_t(0xDC00), u'b'}));
+    EXPECT_TRUE(has_unpaired_surrogate(std::u16string{char16_t(0xD83C), u'x'}));
+}
+
 TEST(Text, ExactIntegersAcceptOneNumberAndNothingElse) {
     EXPECT_EQ(parse_int_exact(u"  -42"), -42);
     EXPECT_EQ(parse_int_exact(u"0000"), 0);

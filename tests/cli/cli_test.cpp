@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "test_support.h"
@@ -480,6 +481,76 @@ TEST(Cli, EventsWithoutTextAreBuiltAsNothingToDraw) {
                  dir.file("none.png").string() + "'");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("No subtitle is shown at 00:00:15:10."), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace tessara::test
+
+namespace tessara::test {
+namespace {
+
+// "Tomé" and Cyrillic in a script as editors save it today: UTF-8, with CR LF line ends.
+const char* const kUtf8Script =
+    "[Script Info]\r\nScriptType: v4.00\r\n\r\n[V4 Styles]\r\n"
+    "Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, TertiaryColour, "
+    "BackColour, Bold, Italic, BorderStyle, Outline, Shadow, Alignment, MarginL, MarginR, "
+    "MarginV, AlphaLevel, Encoding\r\n"
+    "Style: Default,Arial,28,16777215,0,0,0,0,0,1,2,0,2,10,10,10,0,0\r\n\r\n[Events]\r\n"
+    "Format: Marked, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\r\n"
+    "Dialogue: Marked=0,0:00:01.00,0:00:03.00,Default,,0000,0000,0000,,"
+    "Tom\xC3\xA9\\N\xD0\x96\xD1\x83\xD0\xBA\r\n";
+
+TEST(Cli, Utf8ScriptsShowTheirTextAndKeepTheirEncoding) {
+    TempDir dir;
+    const std::map<std::string, std::string> files = {
+        {"utf-8", kUtf8Script},
+        {"utf-8 mark", std::string("\xEF\xBB\xBF") + kUtf8Script},
+        {"utf-16", utf16le_with_bom(kUtf8Script)}};
+    const std::string png = dir.file("ev.png").string();
+    std::string first_png;
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name);
+        const auto path = dir.file(name + ".ssa");
+        write_file(path, bytes);
+        const std::string quoted = "'" + path.string() + "'";
+
+        auto r = run("info --json " + quoted);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string encoding = name.substr(0, name.find(' '));
+        for (const std::string& needle :
+             {std::string("\"unicode\": true"), "\"encoding\": \"" + encoding + "\"",
+              std::string("\"text\": \"Tom\xC3\xA9\\n\xD0\x96\xD1\x83\xD0\xBA\"")}) {
+            EXPECT_NE(r.out.find(needle), std::string::npos) << needle << "\n" << r.out;
+        }
+
+        // Drawn alike whichever way the file holds the text.
+        r = run("render " + quoted + " --event 0 -o '" + png + "'");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find(", 2 lines"), std::string::npos) << r.out;
+        if (first_png.empty()) {
+            first_png = read_file(png);
+        } else {
+            EXPECT_EQ(read_file(png), first_png);
+        }
+
+        // Already Unicode: the conversion has nothing to do and the file is not touched.
+        r = run("--yes tool unicode " + quoted);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(read_file(path), bytes);
+
+        r = run("save " + quoted);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string saved = read_file(path);
+        EXPECT_EQ(saved.substr(0, 3), bytes.substr(0, 3));
+        const std::string dialogue = kUtf8Script + std::string(kUtf8Script).find("Dialogue:");
+        if (encoding == "utf-8") {
+            EXPECT_NE(saved.find(dialogue), std::string::npos) << saved;
+        }
+    }
+    auto r = run("info --json " + demo());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"unicode\": false,\n  \"encoding\": \"8-bit\""), std::string::npos)
+        << r.out;
 }
 
 }  // namespace

@@ -209,6 +209,28 @@ TEST_F(ScriptToolsTest, QuotesInAnsiScriptUseTheRunsCodePage) {
 
 // --- Unicode conversion --------------------------------------------------------------------------
 
+// A UTF-8 script is Unicode already. A script converted from 8-bit is saved as UTF-16, even when
+// the same file was UTF-8 when it was read before (reading again keeps the settings).
+TEST_F(ScriptToolsTest, ConvertToUnicodeLeavesUtf8AloneAndWritesUtf16) {
+    std::string utf8 = script_text(dialogue("0:00:01.00,0:00:02.00,Default,,0,0,0,,Tom\xC3\xA9"));
+    utf8.replace(utf8.find("5\x80"), 2, "5\xE2\x82\xAC");
+    load(utf8);
+    EXPECT_EQ(convert_to_unicode(script, messages), ToolOutcome::Unchanged);
+    EXPECT_TRUE(messages.messages().empty());  // nothing asked
+    EXPECT_EQ(script.settings.unicode_file, UnicodeFile::Utf8);
+
+    ASSERT_TRUE(read_script_bytes(
+        script, script_text(dialogue("0:00:01.00,0:00:02.00,Default,,0,0,0,,Tom\xE9")), u"", {},
+        messages));
+    EXPECT_FALSE(script.settings.unicode);
+    messages.queue_answer(Answer::Ok);
+    EXPECT_EQ(convert_to_unicode(script, messages), ToolOutcome::Changed);
+    const auto saved = serialize_script(script, messages);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->substr(0, 2), "\xFF\xFE");
+    EXPECT_NE(saved->find(std::string("T\0o\0m\0\xE9\0\r\0\n\0", 12)), std::string::npos);
+}
+
 TEST_F(ScriptToolsTest, ConvertToUnicodeDecodesEveryStoredText) {
     // cp1252: 0x92 is U+2019, 0x80 is U+20AC, 0xE9 is U+00E9; \fe204 runs are cp1251.
     load(script_text(

@@ -40,6 +40,17 @@ std::string script_text(std::string_view events, std::string_view styles = "") {
     return s;
 }
 
+// The text with CR LF line ends, as editors on every system write them.
+std::string crlf(std::string_view lf) {
+    std::string out;
+    for (char c : lf) {
+        if (c == '\n')
+            out += '\r';
+        out += c;
+    }
+    return out;
+}
+
 std::string dialogue(std::string_view times_and_rest) {
     return "Dialogue: Marked=0," + std::string(times_and_rest) + "\n";
 }
@@ -140,6 +151,61 @@ TEST_F(SsaReaderTest, Utf16FileIsUnicodeAndAnsiFileHoldsBytes) {
     EXPECT_EQ(script.lines()[0]->text, u"\xFF[Script Info]");
 }
 
+// Files from current editors are UTF-8, with or without the EF BB BF mark. Their text is read
+// as Unicode and taken as read; the mark is not part of the first line.
+TEST_F(SsaReaderTest, Utf8FileIsUnicodeWithOrWithoutTheMark) {
+    const std::string body = crlf(script_text(
+        dialogue("0:00:01.00,0:00:02.00,Default,,0,0,0,,Tom\u00E9 \u0416\u0443\u043A")));
+    for (const auto& [mark, form] :
+         {std::pair{"", UnicodeFile::Utf8}, std::pair{"\xEF\xBB\xBF", UnicodeFile::Utf8WithMark}}) {
+        SCOPED_TRACE(form == UnicodeFile::Utf8 ? "without mark" : "with mark");
+        ASSERT_TRUE(load(mark + body));
+        EXPECT_TRUE(messages.messages().empty());
+        EXPECT_TRUE(script.settings.unicode);
+        EXPECT_EQ(script.settings.unicode_file, form);
+        EXPECT_EQ(script.lines()[0]->text, u"[Script Info]");
+        ASSERT_EQ(script.events().size(), 1u);
+        EXPECT_EQ(script.events()[0]->plain_text, u"Tom\u00E9 \u0416\u0443\u043A");
+        EXPECT_EQ(script.events()[0]->runs.front().text, u"Tom\u00E9");
+        EXPECT_EQ(script.events()[0]->runs.back().text, u"\u0416\u0443\u043A");
+        for (const auto& l : script.lines()) {
+            EXPECT_EQ(l->text.find(u'\r'), std::u16string::npos);
+        }
+    }
+    // The mark alone makes a file UTF-8, even when the rest is ASCII.
+    ASSERT_TRUE(load("\xEF\xBB\xBF" + script_text("")));
+    EXPECT_TRUE(script.settings.unicode);
+    EXPECT_EQ(script.settings.unicode_file, UnicodeFile::Utf8WithMark);
+}
+
+// Only bytes that are UTF-8 through and through, with at least one character beyond ASCII, are
+// taken for UTF-8; anything else is an 8-bit file exactly as before.
+TEST_F(SsaReaderTest, BytesThatAreNotUtf8StayEightBit) {
+    ASSERT_TRUE(load(script_text(dialogue("0:00:01.00,0:00:02.00,Default,,0,0,0,,Tome"))));
+    EXPECT_FALSE(script.settings.unicode);
+
+    // Code page 1252: a lone E9, also as the very last byte of the file.
+    const std::string cp1252 =
+        script_text(dialogue("0:00:01.00,0:00:02.00,Default,,0,0,0,,Tom\xE9"));
+    for (const std::string& text : {cp1252, cp1252.substr(0, cp1252.size() - 1)}) {
+        ASSERT_TRUE(load(text));
+        EXPECT_FALSE(script.settings.unicode);
+        ASSERT_EQ(script.events().size(), 1u);
+        EXPECT_EQ(script.events()[0]->plain_text, u"Tom\xE9");
+        EXPECT_EQ(script.events()[0]->runs[0].text, u"Tom\u00E9");
+    }
+
+    // One stray byte among UTF-8 text, or the mark before bytes that are not UTF-8.
+    for (const std::string& text :
+         {script_text(dialogue("0:00:01.00,0:00:02.00,Default,,0,0,0,,\u0416 Tom\xE9")),
+          "\xEF\xBB\xBF" +
+              script_text(dialogue("0:00:01.00,0:00:02.00,Default,,0,0,0,,Tom\xE9"))}) {
+        ASSERT_TRUE(load(text));
+        EXPECT_FALSE(script.settings.unicode);
+        EXPECT_EQ(script.lines()[0]->text.size(), text.find('\n'));
+    }
+}
+
 // A line of 10239 characters, its line feed included, is too long; the carriage return counts
 // in a UTF-16 file, whose reading keeps it, but not in an 8-bit file, read in text mode.
 TEST_F(SsaReaderTest, LineTooLongBoundary) {
@@ -170,6 +236,20 @@ TEST_F(SsaReaderTest, LineTooLongBoundary) {
     messages.clear();
     EXPECT_TRUE(load(test::utf16le_with_bom(with_line(10236, "\r\n"))));
     EXPECT_FALSE(load(test::utf16le_with_bom(with_line(10237, "\r\n"))));
+    EXPECT_EQ(messages.texts(), Texts{kLineTooLongText});
+
+    // A UTF-8 file counts characters, not bytes, and is read in text mode.
+    auto with_utf8_line = [](size_t length) {
+        std::string s = "[Script Info]\n";
+        for (size_t i = 0; i < length; ++i)
+            s += "\xC3\xA9";
+        return s + "\r\n" + script_text("").substr(14);
+    };
+    messages.clear();
+    ASSERT_TRUE(load(with_utf8_line(10237)));
+    EXPECT_TRUE(script.settings.unicode);
+    EXPECT_EQ(script.lines()[1]->text, std::u16string(10237, u'\u00E9'));
+    EXPECT_FALSE(load(with_utf8_line(10238)));
     EXPECT_EQ(messages.texts(), Texts{kLineTooLongText});
 }
 

@@ -61,6 +61,18 @@ std::vector<std::u16string> without_program_lines(std::vector<std::u16string> li
     return lines;
 }
 
+// The lines of an 8-bit or UTF-8 file, byte for byte, each with CR LF.
+std::string crlf_bytes(const std::vector<std::u16string>& lines) {
+    std::string out;
+    for (const auto& line : lines) {
+        for (char16_t c : line) {
+            out += static_cast<char>(c);
+        }
+        out += "\r\n";
+    }
+    return out;
+}
+
 TEST(SsaWriter, CorpusScriptsComeBackLineForLine) {
     TESSARA_REQUIRE_CORPUS();
     int checked = 0;
@@ -198,6 +210,46 @@ TEST(SsaWriter, UnicodeAndEightBitEncodingsAreKept) {
     EXPECT_NE(messages.texts()[0].find("cannot be stored in an 8-bit script"), std::string::npos);
 }
 
+// A UTF-8 script is saved in UTF-8, with the mark when it had one: apart from the program's own
+// lines the file comes back byte for byte, and saving it again changes nothing.
+TEST(SsaWriter, Utf8ScriptsAreSavedAsReadWithOrWithoutTheMark) {
+    const std::string body =
+        "[Script Info]\r\nTitle: Tom\xC3\xA9\r\n[V4 Styles]\r\n"
+        "Style: Default,Arial,20,16777215,0,0,0,0,0,1,2,0,2,10,10,10,0,0\r\n"
+        "[Events]\r\nFormat: Marked, Start, End, Style, Name, MarginL, MarginR, MarginV, "
+        "Effect, Text\r\n"
+        "Dialogue: Marked=0,0:00:01.00,0:00:02.00,Default,Tom\xC3\xA9,0,0,0,,"
+        "Tom\xC3\xA9 {\\i1}\xD0\x96\xD1\x83\xD0\xBA\xE2\x80\x9D\\N\xF0\x9F\x8E\xAC\r\n"
+        "Dialogue: Marked=0,0:00:03.00,0:00:04.00,Default,,0,0,0,,two\r\n";
+    for (const std::string& bytes : {body, "\xEF\xBB\xBF" + body}) {
+        SCOPED_TRACE(bytes.size());
+        Script first, second;
+        base::RecordingMessages messages;
+        ASSERT_TRUE(read_script_bytes(first, bytes, u"", ReadOptions{}, messages));
+        const auto saved = serialize_script(first, messages);
+        ASSERT_TRUE(saved);
+        EXPECT_EQ(crlf_bytes(without_program_lines(file_lines(*saved))), bytes);
+        ASSERT_TRUE(read_script_bytes(second, *saved, u"", ReadOptions{}, messages));
+        EXPECT_EQ(second.settings.unicode_file, first.settings.unicode_file);
+        EXPECT_EQ(serialize_script(second, messages), saved);
+        EXPECT_TRUE(messages.messages().empty());
+    }
+
+    // Text the program puts into the script is stored in UTF-8 too; half a surrogate pair has
+    // no UTF-8 form and is refused rather than replaced.
+    Script script;
+    base::RecordingMessages messages;
+    ASSERT_TRUE(read_script_bytes(script, body, u"", ReadOptions{}, messages));
+    script.settings.output_file = u"\u65E5.son";
+    auto saved = serialize_script(script, messages);
+    ASSERT_TRUE(saved);
+    EXPECT_NE(saved->find("OutputFile=\xE6\x97\xA5.son"), std::string::npos);
+    script.settings.output_file = std::u16string(1, char16_t(0xD800));
+    EXPECT_FALSE(serialize_script(script, messages));
+    ASSERT_EQ(messages.messages().size(), 1u);
+    EXPECT_NE(messages.texts()[0].find("cannot be stored in a UTF-8 script"), std::string::npos);
+}
+
 // A line's own trailing carriage returns (the last line of a file without a line end, or one of
 // several before a line end) are kept through any number of saves, in both encodings.
 TEST(SsaWriter, TrailingCarriageReturnsOfALineAreKept) {
@@ -205,7 +257,7 @@ TEST(SsaWriter, TrailingCarriageReturnsOfALineAreKept) {
         "[V4 Styles]\r\nStyle: Default,Arial,20,16777215,0,0,0,0,0,1,2,0,2,10,10,10,0,0\r\n"
         "[Events]\r\nDialogue: Marked=0,0:00:01.00,0:00:02.00,Default,,0,0,0,,one\r\r\r\n"
         "Dialogue: Marked=0,0:00:03.00,0:00:04.00,Default,,0,0,0,,two\r\r";
-    for (const std::string& bytes : {body, test::utf16le_with_bom(body)}) {
+    for (const std::string& bytes : {body, test::utf16le_with_bom(body), "\xEF\xBB\xBF" + body}) {
         Script first, second;
         base::RecordingMessages messages;
         ASSERT_TRUE(read_script_bytes(first, bytes, u"", ReadOptions{}, messages));
