@@ -26,15 +26,23 @@ std::string write_script(const QTemporaryDir& dir, int events) {
     return path;
 }
 
-void BM_OpenAndShowSummary(benchmark::State& state) {
+// A shown main window and a generated script of `events` events beside it.
+struct ShownWindow {
+    explicit ShownWindow(int events)
+        : path(QString::fromStdString(write_script(dir, events))), window(messages, preferences) {
+        window.show();
+    }
     QTemporaryDir dir;
-    const std::string path = write_script(dir, static_cast<int>(state.range(0)));
+    QString path;
     base::SilentMessages messages;
     base::MemoryPreferences preferences;
-    gui::MainWindow window(messages, preferences);
-    window.show();
+    gui::MainWindow window;
+};
+
+void BM_OpenAndShowSummary(benchmark::State& state) {
+    ShownWindow shown(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        window.open_path(QString::fromStdString(path));
+        shown.window.open_path(shown.path);
         QCoreApplication::processEvents();
     }
     state.counters["events"] = static_cast<double>(state.range(0));
@@ -42,15 +50,10 @@ void BM_OpenAndShowSummary(benchmark::State& state) {
 BENCHMARK(BM_OpenAndShowSummary)->Arg(2000)->Unit(benchmark::kMillisecond);
 
 void BM_GenerateFromTheWindow(benchmark::State& state) {
-    QTemporaryDir dir;
-    const std::string path = write_script(dir, static_cast<int>(state.range(0)));
-    base::SilentMessages messages;
-    base::MemoryPreferences preferences;
-    gui::MainWindow window(messages, preferences);
-    window.show();
-    window.open_path(QString::fromStdString(path));
+    ShownWindow shown(static_cast<int>(state.range(0)));
+    shown.window.open_path(shown.path);
     for (auto _ : state) {
-        window.command("generate")->trigger();
+        shown.window.command("generate")->trigger();
     }
 }
 BENCHMARK(BM_GenerateFromTheWindow)->Arg(1500)->Unit(benchmark::kMillisecond);
