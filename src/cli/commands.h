@@ -42,6 +42,7 @@ bool open_for_command(const std::string& path, const GlobalOptions& options,
 const base::Preferences& preferences();
 
 int run_info(const std::vector<std::string>& args, const GlobalOptions& options);
+int run_import(const std::vector<std::string>& args, const GlobalOptions& options);
 int run_save(const std::vector<std::string>& args, const GlobalOptions& options);
 int run_tool(const std::vector<std::string>& args, const GlobalOptions& options);
 int run_render(const std::vector<std::string>& args, const GlobalOptions& options);

@@ -111,6 +111,9 @@ int run_command(const std::string& command, const std::vector<std::string>& rest
     if (command == "info") {
         return run_info(rest, options);
     }
+    if (command == "import") {
+        return run_import(rest, options);
+    }
     if (command == "save") {
         return run_save(rest, options);
     }

@@ -17,6 +17,10 @@ Commands:
                          (SON, SST, IAU, SMX, IMG, USF, SCR; change it with
                          --set ScrType=SST) and one bitmap per subpicture beside
                          it; OUTPUT defaults to the OutputFile setting
+  import SCRIPT.ass [-o OUT.ssa] [--utf8] [--code-page N]
+                         convert an ASS (V4+) script into an SSA V4 script
+                         (UTF-16; UTF-8 with --utf8) and report what could not
+                         be carried over; the other commands read SSA V4 only
   save SCRIPT [-o OUT]   write the script back (in place unless -o is given), with
                          its settings block regenerated; the file is replaced only
                          once the new one is completely written
@@ -74,7 +78,7 @@ Exit status: 0 success, 1 the operation failed (its message was printed),
 )";
 
 constexpr std::string_view kProgramSynopsis =
-    "usage: tessara info|generate|save|tool|timeline|render|export|check-segments|feed ...";
+    "usage: tessara info|generate|import|save|tool|timeline|render|export|check-segments|feed ...";
 
 // The tail every command's help ends with.
 #define TESSARA_GLOBAL_OPTIONS                                                               \
@@ -209,6 +213,32 @@ Options:
 
 Example:
   tessara export srt film.ssa -o film.srt
+)" TESSARA_GLOBAL_OPTIONS},
+    {"import", "usage: tessara import SCRIPT.ass [-o OUT.ssa] [--utf8] [--code-page N]",
+     R"(usage: tessara import SCRIPT.ass [-o OUT.ssa] [--utf8] [--code-page N]
+
+Converts an ASS (V4+) script into an SSA V4 script that the other commands read,
+and prints what could not be carried over. Styles: colours without their alpha,
+the outline colour in the column outlines are drawn with, numpad alignment as SSA
+alignment, margins scaled when PlayResX is not 4:3 of PlayResY; scale, spacing,
+angle, underline, strike-out, shadow and the opaque box are listed as lost.
+Events: Dialogue and Comment lines with their times exactly as written. Tags:
+n, c, \c, , \i, n, s, e and  become their SSA forms; every other
+tag (\pos, \move, ad, 	, \clip, lur, \k, drawings ...) is dropped and
+counted, with the first few event numbers (events counted from 1, Dialogue and
+Comment lines alike). [Fonts] and [Graphics] are kept; sections of other
+programs are dropped. The new file is read back before it is written; an
+existing OUT is replaced only with --yes.
+
+Options:
+  -o, --output OUT.ssa   the SSA script to write (default: SCRIPT with .ssa)
+  --utf8                 write UTF-8 (with the byte order mark) instead of UTF-16
+  --code-page N          for an 8-bit ASS file: the code page of text whose style
+                         names no character set (default 1252); styles that
+                         name one (Encoding 204, 134 ...) use its code page
+
+Example:
+  tessara import episode.ass -o episode.ssa
 )" TESSARA_GLOBAL_OPTIONS},
     {"check-segments", "usage: tessara check-segments SCRIPT [--distance N]",
      R"(usage: tessara check-segments SCRIPT [--distance N]

@@ -15,9 +15,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "base/file_io.h"
 #include "base/messages.h"
 #include "base/preferences.h"
 #include "document/dialogs.h"
+#include "document/import.h"
 #include "document/summary.h"
 #include "gui/file_dialog.h"
 #include "gui/gui_messages.h"
@@ -31,8 +33,8 @@ namespace tessara::gui {
 namespace {
 
 const char* const kOpenFilter =
-    "Sub Station Alpha files (*.ssa)|*.ssa|Old Tessara files (*.tsraconf)|*.tsraconf|All files "
-    "(*.*)|*.*||";
+    "Sub Station Alpha files (*.ssa)|*.ssa|ASS scripts, imported (*.ass)|*.ass|Old Tessara files "
+    "(*.tsraconf)|*.tsraconf|All files (*.*)|*.*||";
 const char* const kSaveFilter = "Sub Station Alpha script (*.ssa)|*.ssa|All files (*.*)|*.*||";
 
 }  // namespace
@@ -276,6 +278,9 @@ bool MainWindow::may_discard() {
 }
 
 bool MainWindow::open_path(const QString& path) {
+    if (document::is_ass_file(utf8(path))) {
+        return import_and_open(path);
+    }
     QApplication::setOverrideCursor(Qt::WaitCursor);
     m_document.close();
     refresh();
@@ -285,6 +290,28 @@ bool MainWindow::open_path(const QString& path) {
     refresh();
     QApplication::restoreOverrideCursor();
     return ok;
+}
+
+// An ASS script is imported into an SSA script of the user's naming, which is then opened.
+bool MainWindow::import_and_open(const QString& ass_path) {
+    if (m_messages.ask(base::format_message(document::kOfferImportFormat, utf8(ass_path)),
+                       base::AskKind::YesNo) != base::Answer::Yes) {
+        return false;
+    }
+    FileDialog dialog(m_preferences, "LastSSAFolder");
+    const QString proposed = qt(document::imported_script_path(utf8(ass_path)));
+    auto choice =
+        dialog.save(this, tr("Import as SSA script"), qt_filters(kSaveFilter), proposed, "ssa");
+    if (!choice) {
+        return false;
+    }
+    auto report =
+        document::import_ass_file(utf8(ass_path), utf8(choice->path), {}, m_messages, true);
+    if (!report) {
+        return false;
+    }
+    m_messages.inform(script::import_report_text(*report));
+    return open_path(choice->path);
 }
 
 void MainWindow::open() {

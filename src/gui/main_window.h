@@ -29,7 +29,8 @@ class MainWindow final : public QMainWindow {
     ~MainWindow() override;
 
     // Opens a script or an old settings file as Open does after its file dialog (also for a
-    // path given on the command line or dropped on the window). False when nothing was opened.
+    // path given on the command line or dropped on the window). An ASS script is offered for
+    // import: its report is shown and the new SSA script opened. False when nothing was opened.
     bool open_path(const QString& path);
 
     document::Document& document() { return m_document; }
@@ -51,6 +52,7 @@ class MainWindow final : public QMainWindow {
     // Whether the current document may be left: asks when it has changes.
     bool may_discard();
 
+    bool import_and_open(const QString& ass_path);
     void open();
     void save();
     void save_as();

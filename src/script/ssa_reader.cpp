@@ -27,6 +27,9 @@ const char* const kNoStylesText =
 const char* const kStyleNotReadFormat =
     "The Style line at line %d was not read:\nits \"%s\" column %s.";
 const char* const kNoDialogueText = "No dialogue events parsed";
+const char* const kAssScriptText =
+    "This is an ASS (V4+) script: its styles are in a [V4+ Styles] section.\nTessara reads SSA V4 "
+    "scripts; import it into one first:\n  tessara import SCRIPT.ass -o SCRIPT.ssa";
 const char* const kBlinkAbsoluteText =
     "You can't use ABSOLUTEIN / ABSOLUTEOUT tags\nwith a blinking subtitle.";
 const char* const kCommentParseErrorFormat =
@@ -298,6 +301,8 @@ class Reader {
     bool m_events_section_seen = false;
     bool m_events_format_seen = false;
     bool m_dialogue_seen = false;
+    bool m_v4_styles_seen = false;
+    bool m_v4_plus_styles_seen = false;  // an ASS script, unless it has a V4 section too
     bool m_failed = false;
     int64_t m_line_number = 0;  // of the line being read, from 1
     // Why the first rejected Style line was dropped, for when no style is read at all.
@@ -399,11 +404,13 @@ void Reader::classify(std::u16string text) {
         m_section = Section::ScriptInfo;
     } else if (iequals(key, u"[V4 Styles]")) {
         m_section = Section::Styles;
+        m_v4_styles_seen = true;
     } else if (iequals(key, u"[Events]")) {
         m_section = Section::Events;
         m_events_section_seen = true;
     } else if (!key.empty() && key.front() == u'[') {
         m_section = Section::None;
+        m_v4_plus_styles_seen = m_v4_plus_styles_seen || iequals(key, u"[V4+ Styles]");
     } else if (iequals(key, u"Collisions")) {
         m_script.settings.coll_foresee = iequals(value, u"Reverse");
     } else if (iequals(key, u"PlayResY")) {
@@ -678,6 +685,10 @@ void Reader::decode_with_final_code_page() {
 }
 
 bool Reader::finish(std::u16string_view source_path) {
+    if (m_v4_plus_styles_seen && !m_v4_styles_seen) {
+        m_messages.error(kAssScriptText);
+        return false;
+    }
     if (m_script.styles().empty()) {
         if (m_first_style_rejection) {
             m_messages.error(*m_first_style_rejection + "\n\n" + kNoStylesText);

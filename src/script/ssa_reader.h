@@ -41,6 +41,8 @@ extern const char* const kNoStylesText;
 // kNoStylesText.
 extern const char* const kStyleNotReadFormat;
 extern const char* const kNoDialogueText;
+// An ASS (V4+) script, which is imported (see ass_import.h), never read directly.
+extern const char* const kAssScriptText;
 extern const char* const kBlinkAbsoluteText;
 extern const char* const kCommentParseErrorFormat;  // one %s: the whole line
 extern const char* const kOddUtf16Text;

@@ -288,6 +288,32 @@ TEST(Cli, TimelineListsSubpicturesWithTheirMembers) {
     EXPECT_NE(text.out.find("#15  00:00:23:10 - 00:00:26:00"), std::string::npos) << text.out;
 }
 
+// An ASS script is refused by the commands that read scripts, with the way to import it; the
+// import writes a script they read and reports what it left out.
+TEST(Cli, AnAssScriptIsRefusedAndImported) {
+    TempDir dir;
+    const std::string ass = "'" + dir.file("ep.ass").string() + "'";
+    write_file(dir.file("ep.ass"),
+               "[Script Info]\nPlayResY: 480\n[V4+ Styles]\nFormat: Name, Fontname, Fontsize\n"
+               "Style: Default,Arial,30\n[Events]\nFormat: Layer, Start, End, Style, Text\n"
+               "Dialogue: 0,0:00:01.00,0:00:02.00,Default,{\\pos(1,2)}Hello\n");
+    for (const char* command : {"info ", "generate ", "timeline ", "export srt -o x.srt "}) {
+        auto refused = run(command + ass);
+        EXPECT_EQ(refused.status, 1) << command;
+        EXPECT_NE(refused.err.find("tessara import SCRIPT.ass -o SCRIPT.ssa"), std::string::npos)
+            << refused.err;
+    }
+    auto imported = run("import " + ass);
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    EXPECT_NE(imported.out.find("  \\pos: 1 event (1)\n"), std::string::npos) << imported.out;
+    auto info = run("info --json '" + dir.file("ep.ssa").string() + "'");
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("\"text\": \"Hello\""), std::string::npos) << info.out;
+    EXPECT_EQ(run("import " + ass).status, 1);  // ep.ssa exists: not replaced without --yes
+    EXPECT_EQ(run("--yes import --utf8 " + ass).status, 0);
+    EXPECT_EQ(run("import --code-page 99999 " + ass).status, 2);
+}
+
 TEST(Cli, TimelineMarksMembersLargerThanTheFrameAsCut) {
     TempDir dir;
     write_file(dir.file("a.ssa"),

@@ -92,7 +92,7 @@ TEST_F(Window, OpenStartsInTheRememberedFolderAndShowsTheScript) {
     QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier);
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].folder, QString::fromStdString(dir.path().string()));
-    EXPECT_EQ(requests[0].filters.size(), 3);
+    EXPECT_EQ(requests[0].filters.size(), 4);
     EXPECT_EQ(window.windowTitle(), "Tessara - film");
     EXPECT_EQ(shown("Colours allowed"), "2 text, 1 outline");
     EXPECT_TRUE(window.command("generate")->isEnabled());
@@ -128,6 +128,29 @@ TEST_F(Window, TheFirstSaveAfterOpeningAsksForANewNameAndLaterOnesWriteInPlace) 
     QTest::keyClick(&window, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(&window, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(requests.size(), 3u);
+}
+
+TEST_F(Window, OpeningAnAssScriptOffersTheImportAndOpensTheNewScript) {
+    test::TempDir dir;
+    test::write_file(
+        dir.file("ep.ass"),
+        "[V4+ Styles]\nStyle: Default,Arial,30\n[Events]\nFormat: Layer, Start, End, "
+        "Style, Text\nDialogue: 0,0:00:01.00,0:00:02.00,Default,{\\move(1,2,3,4)}Hi\n");
+    const QString ass = QString::fromStdString(dir.file("ep.ass").string());
+    EXPECT_FALSE(window.open_path(ass));  // declined: nothing asked further
+    EXPECT_TRUE(requests.empty());
+
+    messages.clear();
+    messages.queue_answer(base::Answer::Yes);
+    answers = {QString::fromStdString(dir.file("episode.ssa").string())};
+    ASSERT_TRUE(window.open_path(ass));
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].file, QString::fromStdString(dir.file("ep.ssa").string()));
+    const auto texts = messages.texts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0].rfind(dir.file("ep.ass").string() + " is an ASS (V4+) script.", 0), 0u);
+    EXPECT_NE(texts[1].find("\\move: 1 event (1)"), std::string::npos) << texts[1];
+    EXPECT_EQ(window.windowTitle(), "Tessara - episode");
 }
 
 TEST_F(Window, AChangedFileIsOnlyLeftWhenTheUserSaysYes) {

@@ -41,7 +41,7 @@ QT_QPA_PLATFORM=offscreen "$root/bin/tessara-gui" --version 2>/dev/null | grep -
 
 # The manual page renders and covers every command.
 page=$(MANWIDTH=100 man -l "$root/share/man/man1/tessara.1.gz" 2>/dev/null)
-for c in info generate save "tool snap" timeline render export check-segments feed "EXIT STATUS"; do
+for c in info generate import save "tool snap" timeline render export check-segments feed "EXIT STATUS"; do
   grep -q "$c" <<<"$page" || { echo "manual page lacks $c"; exit 1; }
 done
 

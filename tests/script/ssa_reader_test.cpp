@@ -641,10 +641,10 @@ TEST_F(SsaReaderTest, BlinkWithAbsoluteTimeFailsTheLoad) {
 // --- sections and header values --------------------------------------------------------------
 
 TEST_F(SsaReaderTest, NoStylesAndNoEvents) {
-    // A V4+ styles header does not open a style section, and hex colours outside one reject the
-    // lines: read with the V4 columns, a V4+ line would put its scale where the alignment goes.
+    // Hex colours outside a V4 style section reject the lines: read with the V4 columns, a V4+
+    // line would put its scale where the alignment goes.
     std::string v4plus =
-        "[Script Info]\n[V4+ Styles]\nFormat: Name, Fontname, Fontsize, PrimaryColour\n"
+        "[Script Info]\n[Other Styles]\nFormat: Name, Fontname, Fontsize, PrimaryColour\n"
         "Style: Default,Arial,20,&H00FFFFFF,&H0,&H0,&H0,0,0,1,2,0,2,1,1,1,0,0\n[Events]\n";
     EXPECT_FALSE(load(v4plus));
     EXPECT_EQ(messages.messages(),
@@ -655,6 +655,16 @@ TEST_F(SsaReaderTest, NoStylesAndNoEvents) {
                    "section.\n\n" +
                        std::string(kNoStylesText)}}));
     EXPECT_TRUE(script.lines().empty());
+
+    // A V4+ styles section makes it an ASS script, which is imported instead; with a V4
+    // section as well it is read as SSA.
+    messages.clear();
+    const size_t header = v4plus.find("[Other Styles]");
+    v4plus.replace(header, 14, "[V4+ Styles]");
+    EXPECT_FALSE(load(v4plus));
+    EXPECT_EQ(messages.texts(), Texts{kAssScriptText});
+    messages.clear();
+    EXPECT_TRUE(load(v4plus + script_text("")));
 
     messages.clear();
     EXPECT_FALSE(load(""));
@@ -856,7 +866,12 @@ TEST(LoadScript, Corpus) {
             EXPECT_FALSE(ok);
             ASSERT_EQ(messages.messages().size(), 1u);
             EXPECT_EQ(messages.messages()[0].kind, MessageKind::Error);
-            EXPECT_TRUE(messages.messages()[0].text.ends_with(kNoStylesText));
+            // ASS scripts are imported instead (the one SSA file not read has CR-only line ends).
+            if (name.ends_with(".ass")) {
+                EXPECT_EQ(messages.messages()[0].text, kAssScriptText);
+            } else {
+                EXPECT_TRUE(messages.messages()[0].text.ends_with(kNoStylesText));
+            }
             EXPECT_TRUE(script.lines().empty());
             continue;
         }
