@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
+#include "base/int_math.h"
 #include "base/messages.h"
+#include "base/text.h"
+#include "document/dialog_support.h"
 #include "document/document.h"
 #include "render/subpicture_canvas.h"
 #include "script/script.h"
@@ -190,6 +193,56 @@ int64_t slider_page_step(int64_t first, int64_t last) {
     return std::max<int64_t>(1, (last - first) / 20);
 }
 
+PreviewDisplay PreviewDisplay::from(const script::SettingsValues& s) {
+    PreviewDisplay d;
+    d.guides = Guides::from_settings(s.guides);
+    d.show_guides = s.show_guides;
+    d.show_safe = s.show_safe;
+    d.show_snaps = s.show_snaps;
+    d.stop_is_next = s.stop_is_next;
+    d.no_sound = s.no_sound;
+    d.do_levels = s.do_levels;
+    d.background = !s.back_movie.empty()     ? BackgroundKind::Movie
+                   : !s.back_picture.empty() ? BackgroundKind::Picture
+                                             : BackgroundKind::Colour;
+    d.back_color = s.back_color;
+    d.back_picture = s.back_picture;
+    d.back_movie = s.back_movie;
+    d.back_offset = s.back_offset;
+    d.crop_above = s.crop_above;
+    d.crop_below = s.crop_below;
+    return d;
+}
+
+void PreviewDisplay::write_back(Document& document) const {
+    script::ConversionSettings& settings = document.script().settings;
+    script::SettingsValues values = settings.values();
+    values.guides = guides.to_settings();
+    values.show_guides = show_guides;
+    values.show_safe = show_safe;
+    values.show_snaps = show_snaps;
+    values.stop_is_next = stop_is_next;
+    values.no_sound = no_sound;
+    values.do_levels = do_levels;
+    values.back_color = back_color;
+    values.back_picture = background == BackgroundKind::Picture ? back_picture : u"";
+    values.back_movie = background == BackgroundKind::Movie ? back_movie : u"";
+    values.back_offset = back_offset;
+    values.crop_above = crop_above;
+    values.crop_below = crop_below;
+    if (detail::saved_differently(settings, values)) {
+        settings.assign_values(values);
+        detail::mark_changed(settings, false);
+    }
+}
+
+Box safe_area(int32_t frame_width, int32_t frame_height, int32_t safe_frm) {
+    const int32_t percent = std::clamp(safe_frm, 0, 50);
+    const auto dx = static_cast<int32_t>(base::muldiv(frame_width, percent, 100));
+    const auto dy = static_cast<int32_t>(base::muldiv(frame_height, percent, 100));
+    return {dx, dy, std::max(0, frame_width - 2 * dx), std::max(0, frame_height - 2 * dy)};
+}
+
 // --- the session -----------------------------------------------------------------------------
 
 PreviewSession::PreviewSession(Document& document) : m_document(document) {
@@ -279,12 +332,67 @@ void PreviewSession::show_frame(int64_t frame) {
     }
 }
 
+std::optional<int64_t> PreviewSession::frame_of_timecode(std::u16string_view text) const {
+    auto parsed = script::parse_script_time(base::trim_spaces(text), true, true);
+    if (!parsed || !parsed->time.smpte) {
+        return std::nullopt;
+    }
+    const script::FrameTime t =
+        script::frame_time_from_script_time(parsed->time, m_document.script().settings.timing);
+    if (!t.is_set()) {
+        return std::nullopt;
+    }
+    return t.frame;
+}
+
+std::u16string PreviewSession::timecode(int64_t frame) const {
+    script::FrameTime t = subpicture().start;
+    t.frame = static_cast<int32_t>(frame);
+    return script::format_smpte(t, t.drop ? u';' : u':');
+}
+
+std::u16string PreviewSession::stop_text(bool stop_is_next) const {
+    return timecode(int64_t{stop().frame} - (stop_is_next ? 0 : 1));
+}
+
+std::pair<std::u16string, std::u16string> PreviewSession::selected_times(bool stop_is_next) const {
+    const auto* m = selected_member();
+    if (m == nullptr) {
+        return {};
+    }
+    const timeline::TimedSubtitle& t = build().timeline.subtitles()[static_cast<size_t>(m->index)];
+    return {timecode(t.start.frame), timecode(int64_t{t.stop.frame} - (stop_is_next ? 0 : 1))};
+}
+
 std::vector<Box> PreviewSession::boxes() const {
     std::vector<Box> out;
     for (const auto& m : subpicture().members) {
         const timeline::Point origin = timeline::drawn_origin(m);
         out.push_back({origin.x, origin.y, m.rendered ? m.rendered->box_width : 0,
                        m.rendered ? m.rendered->box_height : 0});
+    }
+    return out;
+}
+
+std::vector<PreviewSession::OutsideSafe> PreviewSession::outside_safe_area(const Box& area) const {
+    std::vector<OutsideSafe> out;
+    std::vector<const script::DialogueEvent*> listed;
+    for (const auto& sp : build().timeline.subpictures()) {
+        for (const auto& m : sp->members) {
+            if (!m.rendered || std::find(listed.begin(), listed.end(), m.event) != listed.end()) {
+                continue;
+            }
+            const timeline::Point o = timeline::drawn_origin(m);
+            const bool inside =
+                o.x >= area.x && o.y >= area.y &&
+                int64_t{o.x} + m.rendered->box_width <= int64_t{area.x} + area.width &&
+                int64_t{o.y} + m.rendered->box_height <= int64_t{area.y} + area.height;
+            if (!inside) {
+                listed.push_back(m.event);
+                out.push_back({sp->start.frame, event_index(m_document.script(), m.event),
+                               m.event->plain_text});
+            }
+        }
     }
     return out;
 }
@@ -388,10 +496,18 @@ bool PreviewSession::move_selected(const Box& box, base::Messages& messages) {
     if (m == nullptr || !m->rendered || !drop_accepted(box, frame_width(), frame_height())) {
         return false;
     }
-    script::UserOverride value = m->event->user_override.value_or(script::UserOverride{});
-    value.pos_x = box.x + anchor_offset(value.snap_x, m->rendered->box_width);
-    value.pos_y = box.y + m->rendered->collision_top + anchor_offset(value.snap_y, m->rendered->box_height);
-    return set_override(*m->event, value, messages, true);
+    return set_override(*m->event, override_for(*m, box), messages, true);
+}
+
+std::optional<script::UserOverride> PreviewSession::override_for(
+    const timeline::SubpictureMember& m, const Box& box) const {
+    script::UserOverride value = m.event->user_override.value_or(script::UserOverride{});
+    const int32_t width = m.rendered ? m.rendered->box_width : 0;
+    const int32_t height = m.rendered ? m.rendered->box_height : 0;
+    const int32_t top = m.rendered ? m.rendered->collision_top : 0;
+    value.pos_x = box.x + anchor_offset(value.snap_x, width);
+    value.pos_y = box.y + top + anchor_offset(value.snap_y, height);
+    return value;
 }
 
 bool PreviewSession::set_selected_anchors(int32_t snap_x, int32_t snap_y,
@@ -440,7 +556,8 @@ bool PreviewSession::clear_selected_position(base::Messages& messages) {
 
 bool PreviewSession::delete_selected(base::Messages& messages) {
     const auto* m = selected_member();
-    if (m == nullptr || messages.ask(kDeleteSubtitleText, base::AskKind::YesNo) != base::Answer::Yes) {
+    if (m == nullptr ||
+        messages.ask(kDeleteSubtitleText, base::AskKind::YesNo) != base::Answer::Yes) {
         return false;
     }
     const int64_t index = event_index(m_document.script(), m->event);
@@ -492,10 +609,23 @@ void PreviewSession::shown_changed(int32_t shown) {
     remember_presented();
 }
 
-render::Bitmap<uint32_t> PreviewSession::paint(const render::Bitmap<uint32_t>* background) const {
+render::Bitmap<uint32_t> PreviewSession::paint(const render::Bitmap<uint32_t>* background,
+                                               const DraggedMember* dragged) {
     const auto& c = m_document.script().settings;
     render::SubpictureCanvas canvas(frame_width(), frame_height());
-    timeline::compose(subpicture(), canvas, true);
+    const auto& members = subpicture().members;
+    if (dragged != nullptr && dragged->member >= 0 &&
+        static_cast<size_t>(dragged->member) < members.size()) {
+        // Drawing takes a member's place from its event's manual position: the dragged one is
+        // given its box for the moment.
+        const timeline::SubpictureMember& m = members[static_cast<size_t>(dragged->member)];
+        std::optional<script::UserOverride> own = m.event->user_override;
+        m.event->user_override = override_for(m, dragged->box);
+        timeline::compose(subpicture(), canvas, true);
+        m.event->user_override = std::move(own);
+    } else {
+        timeline::compose(subpicture(), canvas, true);
+    }
     const bool over = background != nullptr && background->width() == canvas.width() &&
                       background->height() == canvas.height();
     render::Bitmap<uint32_t> image(canvas.width(), canvas.height(), c.back_color & 0xFFFFFF);
@@ -508,7 +638,8 @@ render::Bitmap<uint32_t> PreviewSession::paint(const render::Bitmap<uint32_t>* b
                 }
                 continue;
             }
-            image.at(x, y) = timeline::colour_of_class(subpicture().colors, k, c.back_color) & 0xFFFFFF;
+            image.at(x, y) =
+                timeline::colour_of_class(subpicture().colors, k, c.back_color) & 0xFFFFFF;
         }
     }
     return image;

@@ -27,8 +27,8 @@ extern const char* const kDeleteSubtitleText;
 
 inline constexpr int32_t kMaxPreviewWidth = 720;
 inline constexpr int32_t kMaxPreviewHeight = 576;
-inline constexpr int32_t kSnapDistance = 7;   // a guide snaps when strictly closer than this
-inline constexpr int32_t kJogRest = 11;       // the jog slider's resting position
+inline constexpr int32_t kSnapDistance = 7;  // a guide snaps when strictly closer than this
+inline constexpr int32_t kJogRest = 11;      // the jog slider's resting position
 inline constexpr uint32_t kVerticalGuideBit = 0x80000000u;
 
 // How the window opens: refused (the message has been shown), with a new build, or over the
@@ -37,8 +37,7 @@ enum class PreviewOpening { Refused, Rebuild, Reuse };
 
 // The checks made before the window opens: the output size and the events; then whether the
 // last build can be shown (it exists, nothing changed since, and Shift was not held).
-PreviewOpening preview_opening(const Document& document, bool shift_held,
-                               base::Messages& messages);
+PreviewOpening preview_opening(const Document& document, bool shift_held, base::Messages& messages);
 
 // Builds for the preview (inside the caller's progress) and checks that there is something to
 // step through; false (reported) otherwise.
@@ -101,6 +100,43 @@ int64_t jog_frame(int64_t drag_start, int32_t position, int64_t first, int64_t l
 // The position slider's page step: a twentieth of the timeline's frames (at least 1).
 int64_t slider_page_step(int64_t first, int64_t last);
 
+enum class BackgroundKind { Colour, Picture, Movie };
+
+// What the window shows besides the subpictures, kept while it is open and written back into
+// the document's settings when it closes.
+struct PreviewDisplay {
+    Guides guides;
+    bool show_guides = true;
+    bool show_safe = true;
+    bool show_snaps = true;
+    bool stop_is_next = false;
+    bool no_sound = false;
+    bool do_levels = false;
+    BackgroundKind background = BackgroundKind::Colour;
+    script::Colour back_color = 0;
+    std::u16string back_picture;
+    std::u16string back_movie;
+    std::u16string back_offset;
+    int32_t crop_above = 0;
+    int32_t crop_below = 0;
+
+    // A movie when one is named, else a picture when one is named, else the colour.
+    static PreviewDisplay from(const script::SettingsValues& settings);
+    // Writes it back (the unchosen background files are cleared); the document is modified only
+    // when something would be saved differently. Nothing here needs a new build.
+    void write_back(Document& document) const;
+};
+
+// The subtitle safe area drawn over the frame: `safe_frm` percent of the frame's width and
+// height in from each edge (0-99; at 50 or more nothing is left).
+Box safe_area(int32_t frame_width, int32_t frame_height, int32_t safe_frm);
+
+// A subtitle drawn at another place than its own for the moment (while it is dragged).
+struct DraggedMember {
+    int32_t member = -1;
+    Box box;
+};
+
 // One open preview over the document's last build.
 class PreviewSession {
   public:
@@ -125,6 +161,16 @@ class PreviewSession {
     // timeline's frames.
     void show_frame(int64_t frame);
 
+    // The frame a typed output timecode names (HH:MM:SS:FF); nothing when it is not one.
+    std::optional<int64_t> frame_of_timecode(std::u16string_view text) const;
+    // A frame as output timecode (HH:MM:SS:FF, or with ';' for drop frame).
+    std::u16string timecode(int64_t frame) const;
+    // The shown stop: the first frame not shown, or with `stop_is_next` off the last one shown.
+    std::u16string stop_text(bool stop_is_next) const;
+    // The selected subtitle's start and stop as timecode (the stop as stop_text shows it);
+    // empty without a selection.
+    std::pair<std::u16string, std::u16string> selected_times(bool stop_is_next) const;
+
     // The boxes the members of the shown subpicture are drawn in, in member order.
     std::vector<Box> boxes() const;
     int32_t selected() const { return m_selected; }
@@ -137,6 +183,14 @@ class PreviewSession {
     // subpicture was shown.
     bool selected_is_manual() const;
     bool selected_has_moved() const;
+
+    // The subtitles drawn partly outside the safe area, for a list that jumps to them.
+    struct OutsideSafe {
+        int64_t frame;  // the start of the first subpicture showing it
+        int64_t event;  // numbered from 0
+        std::u16string text;
+    };
+    std::vector<OutsideSafe> outside_safe_area(const Box& area) const;
 
     // Puts the selected member's box at `box` (top-left), keeping its anchors: writes the manual
     // position into the event and rebuilds. False when refused (outside the frame) or failed.
@@ -161,7 +215,10 @@ class PreviewSession {
 
     // The subpicture drawn at the output frame size: over `background` (the frame size) when
     // given, else over BackColor.
-    render::Bitmap<uint32_t> paint(const render::Bitmap<uint32_t>* background) const;
+    // Colours are SSA colours (red in the low byte). With `dragged`, that member is drawn at
+    // its box instead of its own place.
+    render::Bitmap<uint32_t> paint(const render::Bitmap<uint32_t>* background,
+                                   const DraggedMember* dragged = nullptr);
 
   private:
     struct PositionChange {
@@ -172,8 +229,11 @@ class PreviewSession {
 
     timeline::Subpicture& shown_subpicture();
     const timeline::SubpictureMember* selected_member() const;
-    bool set_override(script::DialogueEvent& event, const std::optional<script::UserOverride>& value,
-                      base::Messages& messages, bool record);
+    std::optional<script::UserOverride> override_for(const timeline::SubpictureMember& m,
+                                                     const Box& box) const;
+    bool set_override(script::DialogueEvent& event,
+                      const std::optional<script::UserOverride>& value, base::Messages& messages,
+                      bool record);
     bool rebuild(int32_t subtitle, base::Messages& messages);
     void remember_presented();
 

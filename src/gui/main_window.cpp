@@ -23,6 +23,7 @@
 #include "document/summary.h"
 #include "gui/file_dialog.h"
 #include "gui/gui_messages.h"
+#include "gui/preview_window.h"
 #include "gui/progress_dialog.h"
 #include "gui/qt_text.h"
 #include "gui/rendering_dialogs.h"
@@ -125,7 +126,7 @@ void MainWindow::build_menus() {
 
     QMenu* actions = menuBar()->addMenu(tr("&Actions"));
     add_command(actions, "preview", tr("&Edit subpictures..."), QKeySequence(Qt::CTRL | Qt::Key_E),
-                nullptr);
+                &MainWindow::preview);
     add_command(actions, "generate", tr("&Generate"), QKeySequence(Qt::CTRL | Qt::Key_G),
                 &MainWindow::generate);
 
@@ -251,10 +252,10 @@ void MainWindow::refresh() {
     const bool can_generate = document::can_generate(m_document);
     command("generate")->setEnabled(can_generate);
     m_generate_button->setEnabled(can_generate);
-    // The windows of later work are not there yet.
-    for (const char* name : {"preview", "run_script"}) {
-        command(name)->setEnabled(false);
-    }
+    // The preview builds the subpictures as a generation run does.
+    command("preview")->setEnabled(can_generate);
+    m_preview_button->setEnabled(can_generate);
+    command("run_script")->setEnabled(false);  // not there yet
     for (QPushButton* button : m_buttons) {
         const QString name = button->objectName().chopped(7);
         if (!command(name)->isEnabled()) {
@@ -321,6 +322,13 @@ void MainWindow::open() {
     FileDialog dialog(m_preferences, "LastSSAFolder");
     if (auto choice = dialog.open(this, tr("Open"), qt_filters(kOpenFilter))) {
         open_path(choice->path);
+    }
+}
+
+void MainWindow::preview() {
+    if (m_document.has_file()) {
+        open_preview(this, m_document, m_messages, m_preferences);
+        refresh();
     }
 }
 

@@ -54,6 +54,7 @@ class MainWindow final : public QMainWindow {
 
     bool import_and_open(const QString& ass_path);
     void open();
+    void preview();
     void save();
     void save_as();
     void close_file();

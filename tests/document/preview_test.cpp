@@ -7,6 +7,7 @@
 
 #include "base/messages.h"
 #include "document/document.h"
+#include "document/preview_dialogs.h"
 #include "script/script.h"
 #include "test_support.h"
 
@@ -93,6 +94,41 @@ TEST(PreviewRules, DragLockDropAnchorsAndJog) {
     EXPECT_EQ(slider_page_step(0, 2000), 100);
 }
 
+// The background dialog checks the crop lines, then the movie's first frame; the display is
+// written back only when something changed, with the unchosen file dropped.
+TEST(PreviewRules, BackgroundAndGuideFieldsAreCheckedAndWrittenBack) {
+    Document doc;
+    base::RecordingMessages messages;
+    ASSERT_TRUE(doc.open(demo(), nullptr, messages));
+    PreviewDisplay display = PreviewDisplay::from(doc.script().settings.values());
+    display.write_back(doc);
+    EXPECT_FALSE(doc.modified());
+
+    BackgroundFields fields = BackgroundFields::from(display);
+    fields.kind = BackgroundKind::Picture;
+    fields.picture = u"/films/still.png";
+    fields.movie = u"/films/reel1.mpg";
+    fields.crop_above = u"601";
+    fields.offset = u"junk";
+    EXPECT_FALSE(apply_background(fields, display, messages));
+    fields.crop_above = u"72";
+    EXPECT_FALSE(apply_background(fields, display, messages));
+    fields.offset = u"01:00:00:00";
+    EXPECT_TRUE(apply_background(fields, display, messages));
+    EXPECT_EQ(messages.texts(), (std::vector<std::string>{kCropRangeText, "Invalid SMPTE value"}));
+
+    EXPECT_FALSE(add_typed_guide(display.guides.vertical, u"720", 720, messages));
+    EXPECT_TRUE(add_typed_guide(display.guides.vertical, u" 360", 720, messages));
+    display.write_back(doc);
+    EXPECT_TRUE(doc.modified());
+    const auto& s = doc.script().settings;
+    EXPECT_EQ(s.back_picture, u"/films/still.png");
+    EXPECT_TRUE(s.back_movie.empty());
+    EXPECT_EQ(s.crop_above, 72);
+    EXPECT_EQ(s.guides, std::vector<int32_t>{static_cast<int32_t>(360u | kVerticalGuideBit)});
+    EXPECT_EQ(PreviewDisplay::from(s.values()).background, BackgroundKind::Picture);
+}
+
 // A drag writes the manual position into the script: saved and loaded again, the subtitle is
 // drawn where it was dropped; undo and Restore bring it back, and the automatic position can
 // be taken again.
@@ -121,7 +157,8 @@ TEST(PreviewSession, AMoveIsWrittenBackAndSurvivesSavingAndUndo) {
     EXPECT_TRUE(session.selected_has_moved());
     EXPECT_TRUE(doc.modified());
     // A drop outside the frame is refused and changes nothing.
-    EXPECT_FALSE(session.move_selected({-moved.width, moved.y, moved.width, moved.height}, messages));
+    EXPECT_FALSE(
+        session.move_selected({-moved.width, moved.y, moved.width, moved.height}, messages));
 
     // Anchored at the right edge the box stays where it is.
     ASSERT_TRUE(session.set_selected_anchors(2, 2, messages));

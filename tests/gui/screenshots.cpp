@@ -10,7 +10,10 @@
 
 #include "base/messages.h"
 #include "base/preferences.h"
+#include "document/preview.h"
 #include "gui/main_window.h"
+#include "gui/preview_dialogs.h"
+#include "gui/preview_window.h"
 #include "gui/rendering_dialogs.h"
 #include "gui_support.h"
 #include "script/script.h"
@@ -72,6 +75,41 @@ int main(int argc, char** argv) {
             save(editor, "style-editor");
             editor.close();
         }
+    }
+    // The preview over its colour and over a picture, and its dialogs.
+    window.document().apply_settings({{"ResY", "576"}}, messages);
+    if (tessara::document::build_for_preview(window.document(), nullptr, messages)) {
+        tessara::gui::PreviewWindow preview(&window, window.document(), messages, preferences);
+        preview.display().guides.vertical = {120, 600};
+        preview.display().guides.horizontal = {500};
+        preview.session().next();
+        preview.session().select(0);
+        preview.refresh();
+        preview.resize(preview.sizeHint());
+        preview.show();
+        save(preview, "preview");
+        QImage picture(720, 574, QImage::Format_RGB32);
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x) {
+                picture.setPixel(x, y, qRgb(40 + x / 6, 70 + y / 5, 110 + (x + y) / 12));
+            }
+        }
+        preview.set_background(picture);
+        preview.refresh();
+        save(preview, "preview-over-picture");
+        tessara::gui::GuidesWindow guides(&preview, preview.display(), 720, 574, messages);
+        guides.show();
+        save(guides, "preview-guides");
+        guides.close();
+        tessara::gui::BackgroundWindow background(&preview, preview.display(), preferences,
+                                                  messages);
+        background.show();
+        save(background, "preview-background");
+        background.close();
+        preview.close();
+    } else {
+        std::fprintf(stderr, "could not build the preview\n");
+        ++failures;
     }
     return failures == 0 ? 0 : 1;
 }
