@@ -28,6 +28,7 @@
 #include "document/document.h"
 #include "document/preview_dialogs.h"
 #include "gui/dialog_parts.h"
+#include "gui/feed_window.h"
 #include "gui/file_dialog.h"
 #include "gui/preview_dialogs.h"
 #include "gui/progress_dialog.h"
@@ -200,7 +201,8 @@ PreviewWindow::PreviewWindow(QWidget* parent, document::Document& document,
       m_messages(messages),
       m_preferences(preferences),
       m_session(document),
-      m_display(document::PreviewDisplay::from(document.script().settings.values())) {
+      m_display(document::PreviewDisplay::from(document.script().settings.values())),
+      m_server(messages) {
     setObjectName("preview");
     setWindowTitle(tr("Edit subpictures"));
     build_controls();
@@ -363,7 +365,7 @@ void PreviewWindow::build_controls() {
     auto* feed = push(this, tr("Feed plug-in..."), "feed",
                       "Click here to feed the VirtualDub plugin with the subtitle data. This only "
                       "works in NT based systems like Windows NT, 2000 and XP.");
-    feed->setEnabled(false);
+    connect(feed, &QPushButton::clicked, this, &PreviewWindow::feed);
     auto* row3 = new QHBoxLayout;
     row3->addWidget(guides);
     row3->addWidget(background);
@@ -692,6 +694,13 @@ void PreviewWindow::open_background() {
 
 void PreviewWindow::edit_selected() {
     // The subtitle editor comes with its own change; until then Edit only selects.
+}
+
+void PreviewWindow::feed() {
+    FeedWindow dialog(this);
+    m_server.feed(m_document.last_build()->timeline, m_document.script().settings, dialog);
+    dialog.hide();
+    refresh();
 }
 
 void PreviewWindow::done(int result) {

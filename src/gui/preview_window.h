@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "document/preview.h"
+#include "link/server.h"
 #include "render/bitmap.h"
 
 class QCheckBox;
@@ -92,6 +93,7 @@ class PreviewWindow final : public QDialog {
     void open_background();
     void edit_selected();
     void load_background();
+    void feed();
 
     friend class PreviewCanvas;
 
@@ -100,6 +102,8 @@ class PreviewWindow final : public QDialog {
     base::Preferences& m_preferences;
     document::PreviewSession m_session;
     document::PreviewDisplay m_display;
+    // Alive as long as the window: after one transfer only the changes travel.
+    link::PreviewLinkServer m_server;
     std::optional<render::Bitmap<uint32_t>> m_background;  // SSA colours, the frame's size
 
     // A drag in progress: the member, its box and the pointer when it began, where it is now.
