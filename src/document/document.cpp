@@ -108,14 +108,21 @@ void Document::close() {
 std::optional<SettingText> Document::apply_settings(const std::vector<SettingText>& settings,
                                                     base::Messages& messages) {
     m_build.reset();
+    std::optional<SettingText> refused;
     for (const auto& [key, value] : settings) {
         if (!script::apply_setting(m_script->settings, utf8_to_utf16(key), utf8_to_utf16(value))) {
-            return SettingText{key, value};
+            refused = SettingText{key, value};
+            break;
         }
         m_script->settings.modified = true;
     }
-    script::convert_pending_segments(m_script->settings, messages);
-    return std::nullopt;
+    if (!refused) {
+        script::convert_pending_segments(m_script->settings, messages);
+    }
+    // "CodePage" and "MBCodePage" decide how an 8-bit script's runs are decoded: the settings
+    // applied before a refused one count as well.
+    m_script->bind_events();
+    return refused;
 }
 
 bool Document::save(base::Messages& messages) {
@@ -240,7 +247,7 @@ std::optional<DrawnEvent> Document::draw_sample(const script::Style& style,
     event.bound_style = &style;
     event.bound_style_id = style.id;
     // Typed text is Unicode already, whatever the script's own encoding.
-    script::ScanOptions options = m_script->scan_options();
+    script::ScanOptions options = m_script->scan_options(style);
     options.encoding = script::TextEncoding::AsRead;
     script::ScannedText scanned = script::scan_event_text(text, options, event.margin_override);
     event.runs = std::move(scanned.runs);
