@@ -277,4 +277,24 @@ std::string display_text(const script::Script& script, std::u16string_view text)
     return utf16_to_utf8(decoded ? *decoded : std::u16string(text));
 }
 
+std::optional<int> style_code_page(const script::Script& script, const script::Style& style) {
+    if (script.settings.unicode) {
+        return std::nullopt;
+    }
+    const script::ScanOptions options = script.scan_options(style);
+    const int code_page = script::text_code_page(script::effective_charset(std::nullopt, options),
+                                                 options.system_code_page);
+    return code_page > 0 ? std::optional<int>(code_page) : std::nullopt;
+}
+
+std::string display_event_text(const script::Script& script, const script::DialogueEvent& event) {
+    const auto code_page = style_code_page(script, script.style_or_default(event.style_name));
+    if (code_page) {
+        if (auto decoded = script::decode_8bit(event.plain_text, *code_page)) {
+            return utf16_to_utf8(*decoded);
+        }
+    }
+    return display_text(script, event.plain_text);
+}
+
 }  // namespace tessara::document

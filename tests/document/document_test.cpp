@@ -151,7 +151,7 @@ TEST(Document, TheStyleSampleIsTheEventAsItWouldBeDrawn) {
     }
 }
 
-// An 8-bit script whose style has a Cyrillic Encoding draws its text as the same
+// An 8-bit script whose style has a Cyrillic Encoding shows and draws its text as the same
 // script in UTF-16 does, and every write-back that changes a character set decodes it again.
 TEST(Document, EightBitEventsFollowTheCharacterSetsOfTheirStyles) {
     const std::string head =
@@ -181,6 +181,12 @@ TEST(Document, EightBitEventsFollowTheCharacterSetsOfTheirStyles) {
         return base::utf16_to_utf8(out);
     };
     EXPECT_EQ(runs(), "Привет|café|");
+    // The plain text is shown decoded as a whole, with the style's code page.
+    EXPECT_TRUE(display_event_text(ansi.script(), event).starts_with("Привет "));
+    const script::Style& cyr = *ansi.script().find_style(u"Cyr");
+    EXPECT_EQ(style_code_page(ansi.script(), cyr), 1251);
+    EXPECT_EQ(style_code_page(unicode.script(), *unicode.script().find_style(u"Cyr")),
+              std::nullopt);
     const auto drawn = ansi.draw_event(0, messages);
     const auto expected = unicode.draw_event(0, messages);
     ASSERT_TRUE(drawn && expected);
@@ -190,6 +196,7 @@ TEST(Document, EightBitEventsFollowTheCharacterSetsOfTheirStyles) {
     // "CodePage" given on the command line or in the rendering dialog, then a new Encoding.
     ASSERT_FALSE(ansi.apply_settings({{"CodePage", "161"}}, messages));
     EXPECT_EQ(runs(), "Οπθβες|café|");
+    EXPECT_EQ(style_code_page(ansi.script(), cyr), 1253);
     RenderingDialog dialog = fill_rendering_dialog(ansi);
     dialog.charset = -1;
     ASSERT_TRUE(apply_rendering_dialog(ansi, dialog, messages));
@@ -198,6 +205,7 @@ TEST(Document, EightBitEventsFollowTheCharacterSetsOfTheirStyles) {
     editor.charset = 0;
     ASSERT_TRUE(apply_style_editor(ansi, editor, messages));
     EXPECT_EQ(runs(), "Ïðèâåò|café|");
+    EXPECT_EQ(style_code_page(ansi.script(), cyr), 1252);
 }
 
 TEST(Document, GeneratedScriptNameFollowsTheScriptType) {
