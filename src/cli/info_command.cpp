@@ -86,6 +86,11 @@ void write_json(const Script& s) {
         json.value("margin_top", st->margin_top);
         json.value("margin_bottom", st->margin_bottom);
         json.value("priority", st->priority);
+        if (auto code_page = document::style_code_page(s, *st)) {
+            json.value("code_page", int64_t{*code_page});
+        } else {
+            json.null("code_page");
+        }
         json.end_object();
     }
     json.end_array();
@@ -110,7 +115,7 @@ void write_json(const Script& s) {
         }
         json.value("style", std::u16string_view(ev->style_name));
         json.value("actor", std::string_view(document::display_text(s, ev->actor)));
-        json.value("text", std::string_view(document::display_text(s, ev->plain_text)));
+        json.value("text", std::string_view(document::display_event_text(s, *ev)));
         json.value("absolute", ev->absolute);
         json.value("blink", ev->blink_period != 0);
         json.end_object();

@@ -108,14 +108,21 @@ void Document::close() {
 std::optional<SettingText> Document::apply_settings(const std::vector<SettingText>& settings,
                                                     base::Messages& messages) {
     m_build.reset();
+    std::optional<SettingText> refused;
     for (const auto& [key, value] : settings) {
         if (!script::apply_setting(m_script->settings, utf8_to_utf16(key), utf8_to_utf16(value))) {
-            return SettingText{key, value};
+            refused = SettingText{key, value};
+            break;
         }
         m_script->settings.modified = true;
     }
-    script::convert_pending_segments(m_script->settings, messages);
-    return std::nullopt;
+    if (!refused) {
+        script::convert_pending_segments(m_script->settings, messages);
+    }
+    // "CodePage" and "MBCodePage" decide how an 8-bit script's runs are decoded: the settings
+    // applied before a refused one count as well.
+    m_script->bind_events();
+    return refused;
 }
 
 bool Document::save(base::Messages& messages) {
@@ -240,7 +247,7 @@ std::optional<DrawnEvent> Document::draw_sample(const script::Style& style,
     event.bound_style = &style;
     event.bound_style_id = style.id;
     // Typed text is Unicode already, whatever the script's own encoding.
-    script::ScanOptions options = m_script->scan_options();
+    script::ScanOptions options = m_script->scan_options(style);
     options.encoding = script::TextEncoding::AsRead;
     script::ScannedText scanned = script::scan_event_text(text, options, event.margin_override);
     event.runs = std::move(scanned.runs);
@@ -268,6 +275,26 @@ std::string display_text(const script::Script& script, std::u16string_view text)
     auto decoded =
         script::decode_8bit(text, script::system_code_page(script.settings.mb_code_page));
     return utf16_to_utf8(decoded ? *decoded : std::u16string(text));
+}
+
+std::optional<int> style_code_page(const script::Script& script, const script::Style& style) {
+    if (script.settings.unicode) {
+        return std::nullopt;
+    }
+    const script::ScanOptions options = script.scan_options(style);
+    const int code_page = script::text_code_page(script::effective_charset(std::nullopt, options),
+                                                 options.system_code_page);
+    return code_page > 0 ? std::optional<int>(code_page) : std::nullopt;
+}
+
+std::string display_event_text(const script::Script& script, const script::DialogueEvent& event) {
+    const auto code_page = style_code_page(script, script.style_or_default(event.style_name));
+    if (code_page) {
+        if (auto decoded = script::decode_8bit(event.plain_text, *code_page)) {
+            return utf16_to_utf8(*decoded);
+        }
+    }
+    return display_text(script, event.plain_text);
 }
 
 }  // namespace tessara::document

@@ -125,4 +125,15 @@ class Document {
 // code page (as Latin-1 where they do not decode), a Unicode script's text as it is. UTF-8.
 std::string display_text(const script::Script& script, std::u16string_view text);
 
+// The code page an 8-bit script decodes the runs of `style`'s events with (those without \fe):
+// that of the forced "CodePage" character set, else of the style's Encoding; the system code
+// page for character sets 0 and 1. Nothing in a Unicode script, whose text is taken as read, or
+// for a character set without a code page.
+std::optional<int> style_code_page(const script::Script& script, const script::Style& style);
+
+// An event's plain text as a person reads it: in an 8-bit script decoded as a whole with the
+// code page of its style (style_code_page()), whatever \fe its runs carry; else as
+// display_text() shows it. UTF-8.
+std::string display_event_text(const script::Script& script, const script::DialogueEvent& event);
+
 }  // namespace tessara::document

@@ -437,6 +437,9 @@ bool apply_rendering_dialog(Document& document, const RenderingDialog& input,
     script.output_height = values.res_y - values.minus2;
     settings.playing_resolution[2] = script.output_width;
     settings.playing_resolution[3] = script.output_height;
+    // The forced character set and the system code page decide how an 8-bit script's runs are
+    // decoded.
+    script.bind_events();
     if (changed) {
         detail::mark_changed(settings, true);
     }

@@ -75,26 +75,15 @@ std::string ExportBytes::held(std::u16string_view text, bool& replaced) const {
 
 int32_t ExportBytes::run_charset(const script::CSubSegment& run,
                                  const script::DialogueEvent& event) const {
-    if (run.override && run.override->charset) {
-        return *run.override->charset;
-    }
-    if (m_forced_charset != -1) {
-        return m_forced_charset;
-    }
-    return event.bound_style != nullptr ? event.bound_style->charset : 0;
+    return script::effective_charset(run.override,
+                                     event.bound_style != nullptr ? event.bound_style->charset : 0,
+                                     m_forced_charset);
 }
 
 std::string ExportBytes::run_text(std::u16string_view text, const script::CSubSegment& run,
                                   const script::DialogueEvent& event, bool& replaced) const {
-    int code_page = 0;
-    if (!m_unicode) {
-        // The reader decoded with the run's own \fe character set, else the system code page.
-        if (run.override && run.override->charset) {
-            code_page = script::code_page_for_charset(*run.override->charset);
-        }
-    } else {
-        code_page = script::code_page_for_charset(run_charset(run, event));
-    }
+    // An 8-bit script's reader decoded the run with this same code page.
+    int code_page = script::text_code_page(run_charset(run, event), m_system_code_page);
     if (code_page <= 0) {
         code_page = m_system_code_page;
     }

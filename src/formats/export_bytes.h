@@ -24,9 +24,10 @@ class ExportBytes {
     // script (written as they are), Unicode otherwise (encoded with the system code page).
     std::string held(std::u16string_view text, bool& replaced) const;
 
-    // Text of a run (runs are always decoded by the reader) in the code page the run is stored
-    // with: in an 8-bit script the one the reader decoded it with, so the source bytes come back
-    // unchanged; in a Unicode script the one of the run's character set.
+    // Text of a run (runs are always decoded by the reader) in the code page of the run's
+    // character set (run_charset()), the system code page for a set without one of its own. In
+    // an 8-bit script that is the code page the reader decoded it with, so the source bytes come
+    // back unchanged.
     std::string run_text(std::u16string_view text, const script::CSubSegment& run,
                          const script::DialogueEvent& event, bool& replaced) const;
 

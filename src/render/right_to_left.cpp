@@ -46,10 +46,7 @@ struct Cell {
 };
 
 int32_t effective_charset(const CSubSegment& run, const script::Style& style, int32_t forced) {
-    if (run.override && run.override->charset) {
-        return *run.override->charset;
-    }
-    return forced != -1 ? forced : style.charset;
+    return script::effective_charset(run.override, style.charset, forced);
 }
 
 void append_utf16(std::u16string& out, char32_t c) {

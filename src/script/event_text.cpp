@@ -352,13 +352,8 @@ class Scanner {
             return;
         }
         for (CSubSegment& seg : m_out.runs) {
-            int code_page = 0;
-            if (seg.override && seg.override->charset) {
-                code_page = code_page_for_charset(*seg.override->charset);
-            }
-            if (code_page == 0) {
-                code_page = m_options.system_code_page;
-            }
+            const int code_page = text_code_page(effective_charset(seg.override, m_options),
+                                                 m_options.system_code_page);
             std::optional<std::u16string> converted;
             if (code_page > 0) {
                 converted = m_options.encoding == TextEncoding::DecodeAnsi
@@ -469,6 +464,24 @@ std::optional<StyleOverride> parse_override_block(std::u16string_view block,
     BlockState st{result, event_override};
     for_each_token(block, [&](std::u16string_view token) { apply_tag(token, st); });
     return result;
+}
+
+int32_t effective_charset(const std::optional<StyleOverride>& run_override, int32_t style_charset,
+                          int32_t forced_charset) {
+    if (run_override && run_override->charset) {
+        return *run_override->charset;
+    }
+    return forced_charset != -1 ? forced_charset : style_charset;
+}
+
+int32_t effective_charset(const std::optional<StyleOverride>& run_override,
+                          const ScanOptions& options) {
+    return effective_charset(run_override, options.style_charset, options.forced_charset);
+}
+
+int text_code_page(int32_t charset, int system_code_page) {
+    const int code_page = code_page_for_charset(charset);
+    return code_page == 0 ? system_code_page : code_page;
 }
 
 ScannedText scan_event_text(std::u16string_view text, const ScanOptions& options,

@@ -44,11 +44,29 @@ enum class TextEncoding {
     EncodeAnsi,  // Unicode text going into an 8-bit script: each run is encoded to its code page
 };
 
+// The options that decide how an event's text is scanned. Only an 8-bit script's conversions
+// read the code page fields; a Unicode script leaves them at their defaults so that options of
+// two of its events compare equal whatever their styles.
 struct ScanOptions {
     bool treat_n_as_N = false;  // "\n" is a hard break like "\N" (a per-user preference)
     TextEncoding encoding = TextEncoding::AsRead;
-    int system_code_page = 1252;  // code page for character sets 0 and 1 and runs without \fe
+    int system_code_page = 1252;  // code page for character sets 0 and 1
+    int32_t style_charset = 0;    // Encoding of the event's style
+    int32_t forced_charset = -1;  // the "CodePage" setting; -1 keeps the style's
+
+    bool operator==(const ScanOptions&) const = default;
 };
+
+// The character set a run is drawn with and, in an 8-bit script, stored in: the run's own \fe,
+// else the forced character set when it is not -1, else the style's.
+int32_t effective_charset(const std::optional<StyleOverride>& run_override, int32_t style_charset,
+                          int32_t forced_charset);
+int32_t effective_charset(const std::optional<StyleOverride>& run_override,
+                          const ScanOptions& options);
+
+// The code page text in `charset` is held in: the set's own, the system code page for the sets
+// that have none (0 and 1), -1 for a character set without a code page.
+int text_code_page(int32_t charset, int system_code_page);
 
 // What scanning an event's text yields.
 struct ScannedText {

@@ -4,6 +4,7 @@
 
 #include "base/text.h"
 #include "script/codepage.h"
+#include "script/ssa_reader.h"
 
 namespace tessara::script {
 
@@ -151,10 +152,29 @@ ScriptLine& Script::insert_line(size_t index, LineKind kind, std::u16string text
     return **it;
 }
 
+const Style& Script::style_or_default(std::u16string_view name) const {
+    const Style* style = find_style(name);
+    return style != nullptr ? *style : m_default_style;
+}
+
 void Script::bind_event(DialogueEvent& ev) {
-    const Style* style = find_style(ev.style_name);
-    ev.bound_style = style != nullptr ? style : &m_default_style;
+    ev.bound_style = &style_or_default(ev.style_name);
     ev.bound_style_id = ev.bound_style->id;
+    const ScanOptions options = scan_options(*ev.bound_style);
+    if (ev.scanned_with != options) {
+        const DialogueEvent& head = ev.blink_head != nullptr ? *ev.blink_head : ev;
+        if (&head != &ev && head.scanned_with == options) {
+            // A blink copy of a head scanned again already: the copies repeat its runs.
+            ev.runs = head.runs;
+            ev.scanned_with = options;
+        } else if (head.line != nullptr && head.line->kind == LineKind::Dialogue) {
+            // The line was read before, so it parses again; only its runs can differ.
+            if (auto parsed = parse_dialogue_value(line_value(head.line->text), options)) {
+                ev.runs = std::move(parsed->text.runs);
+                ev.scanned_with = options;
+            }
+        }
+    }
     fill_run_colours(ev.runs, *ev.bound_style, settings.old_scale());
 }
 
@@ -190,12 +210,20 @@ void Script::order_styles() {
     }
 }
 
-ScanOptions Script::scan_options() const {
+ScanOptions Script::scan_options(const Style& style) const {
     ScanOptions o;
     o.treat_n_as_N = settings.treat_n_as_N;
-    o.encoding = settings.unicode ? TextEncoding::AsRead : TextEncoding::DecodeAnsi;
-    o.system_code_page = system_code_page(settings.mb_code_page);
+    if (!settings.unicode) {
+        o.encoding = TextEncoding::DecodeAnsi;
+        o.system_code_page = system_code_page(settings.mb_code_page);
+        o.style_charset = style.charset;
+        o.forced_charset = settings.code_page;
+    }
     return o;
+}
+
+ScanOptions Script::scan_options(std::u16string_view style_name) const {
+    return scan_options(style_or_default(style_name));
 }
 
 }  // namespace tessara::script

@@ -48,6 +48,9 @@ struct DialogueEvent {
     // The scanned text, with the bound style's colours filled in. The assigned colours and
     // classes keep their defaults here: a build draws its own copies (timeline::EventWork).
     std::vector<CSubSegment> runs;
+    // What the runs were scanned with. In an 8-bit script their texts are decoded with the code
+    // pages these name, so binding scans the line again when the options that apply change.
+    ScanOptions scanned_with;
 };
 
 // The column map of the style section's Format line: the column number of each SSA V4 style
@@ -119,6 +122,8 @@ class Script {
     // Exact, case-sensitive lookup.
     Style* find_style(std::u16string_view name);
     const Style* find_style(std::u16string_view name) const;
+    // The style an event naming `name` is bound to: the named one, else the default style.
+    const Style& style_or_default(std::u16string_view name) const;
 
     // Building the document (the reader and the editor).
     ScriptLine& append_line(LineKind kind, std::u16string text);
@@ -135,7 +140,10 @@ class Script {
     ScriptLine& insert_line(size_t index, LineKind kind, std::u16string text);
 
     // Binds every event to its style (the default style when its name matches none) and fills
-    // the runs' colours.
+    // the runs' colours. In an 8-bit script the runs' texts are decoded with the style's
+    // character set, so an event whose scan options no longer match those of its style and the
+    // settings (its style, the style's Encoding, "CodePage" or "MBCodePage" changed) is scanned
+    // again from its kept line. An event without a line keeps its runs.
     void bind_events();
     void bind_event(DialogueEvent& ev);
     // A style precedence list kept to existing styles, with the unlisted ones appended in file
@@ -144,8 +152,10 @@ class Script {
     // Completes the settings' style order list and sets the styles' priorities from it.
     void order_styles();
 
-    // Options of the run scanner for this script's text.
-    ScanOptions scan_options() const;
+    // Options of the run scanner for the text of an event of `style` (or of the style an event
+    // naming `style_name` is bound to).
+    ScanOptions scan_options(const Style& style) const;
+    ScanOptions scan_options(std::u16string_view style_name) const;
 
   private:
     std::vector<std::unique_ptr<DialogueEvent>> m_events;

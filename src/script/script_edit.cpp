@@ -51,6 +51,7 @@ void take_parsed_fields(DialogueEvent& ev, const ParsedDialogue& parsed) {
     ev.absolute = parsed.text.absolute;
     ev.blink_period = parsed.text.blink_period;
     ev.runs = parsed.text.runs;
+    ev.scanned_with = parsed.options;
 }
 
 // Brings the head and its blink copies in line with its freshly parsed line, as the reader
@@ -140,12 +141,8 @@ bool is_ascii(std::u16string_view s) {
     return std::all_of(s.begin(), s.end(), [](char16_t c) { return c < 0x80; });
 }
 
-int run_code_page(const std::optional<StyleOverride>& current, int system_code_page) {
-    int cp = 0;
-    if (current && current->charset) {
-        cp = code_page_for_charset(*current->charset);
-    }
-    return cp == 0 ? system_code_page : cp;
+int run_code_page(const std::optional<StyleOverride>& current, const ScanOptions& options) {
+    return text_code_page(effective_charset(current, options), options.system_code_page);
 }
 
 // The pieces of one Style line value, split as the reader splits them.
@@ -252,8 +249,7 @@ bool set_dialogue_line(Script& script, DialogueEvent& event, std::u16string line
                        u"Dialogue")) {
         return false;
     }
-    std::optional<ParsedDialogue> parsed =
-        parse_dialogue_value(line_value(line_text), script.scan_options());
+    std::optional<ParsedDialogue> parsed = parse_dialogue_value(line_value(line_text), script);
     if (!parsed) {
         return false;
     }
@@ -321,8 +317,9 @@ bool rewrite_event_text(Script& script, DialogueEvent& event, std::u16string_vie
     std::u16string stored = line_breaks_as_tags(text);
     if (!script.settings.unicode) {
         if (input == TextInput::Typed) {
-            ConvertedText encoded = convert_event_text(
-                stored, WordConversion::Encode, system_code_page(script.settings.mb_code_page));
+            // Encoded as the line will be decoded: with its style's character set.
+            ConvertedText encoded = convert_event_text(stored, WordConversion::Encode,
+                                                       script.scan_options(head->style_name));
             if (!encoded.tags_ok) {
                 return false;
             }
@@ -421,7 +418,7 @@ DialogueEvent& duplicate_event(Script& script, size_t index) {
     DialogueEvent* head = line_owner(source);
     std::optional<ParsedDialogue> parsed;
     if (head != nullptr) {
-        parsed = parse_dialogue_value(line_value(head->line->text), script.scan_options());
+        parsed = parse_dialogue_value(line_value(head->line->text), script);
     }
     if (!parsed) {
         // No line to copy: the event alone is copied, as a standalone event.
@@ -446,7 +443,7 @@ DialogueEvent& duplicate_event(Script& script, size_t index) {
 
 // ---- Text pieces ------------------------------------------------------------------------------
 
-std::vector<TextPiece> split_event_text(std::u16string_view text, int system_code_page) {
+std::vector<TextPiece> split_event_text(std::u16string_view text, const ScanOptions& options) {
     std::vector<TextPiece> pieces;
     std::optional<StyleOverride> current;
     std::optional<StyleOverride> event_override;  // \a tags land here; not needed
@@ -465,7 +462,7 @@ std::vector<TextPiece> split_event_text(std::u16string_view text, int system_cod
             TextPiece p;
             p.kind = TextPiece::Kind::Word;
             p.begin = begin;
-            p.code_page = run_code_page(current, system_code_page);
+            p.code_page = run_code_page(current, options);
             word = pieces.size();
             pieces.push_back(std::move(p));
         }
@@ -526,7 +523,7 @@ std::vector<TextPiece> split_event_text(std::u16string_view text, int system_cod
 }
 
 ConvertedText convert_event_text(std::u16string_view text, WordConversion direction,
-                                 int system_code_page) {
+                                 const ScanOptions& options) {
     auto convert = [&](std::u16string_view s, int cp) -> std::optional<std::u16string> {
         if (cp <= 0) {
             return std::nullopt;
@@ -535,7 +532,7 @@ ConvertedText convert_event_text(std::u16string_view text, WordConversion direct
     };
     ConvertedText out;
     out.text.reserve(text.size());
-    for (const TextPiece& p : split_event_text(text, system_code_page)) {
+    for (const TextPiece& p : split_event_text(text, options)) {
         std::u16string_view source = text.substr(p.begin, p.end - p.begin);
         switch (p.kind) {
             case TextPiece::Kind::Spacing:
@@ -544,7 +541,7 @@ ConvertedText convert_event_text(std::u16string_view text, WordConversion direct
             case TextPiece::Kind::Tag: {
                 std::optional<std::u16string> tag;
                 if (!is_ascii(source)) {
-                    tag = convert(source, system_code_page);
+                    tag = convert(source, options.system_code_page);
                     out.tags_ok = out.tags_ok && tag.has_value();
                 }
                 out.text += tag ? *tag : std::u16string(source);

@@ -37,7 +37,8 @@ struct Style;
 bool rewrite_event_times(Script& script, DialogueEvent& event, ScriptTime start, ScriptTime end);
 
 // Rewrites the Style field of the event's Dialogue line (a leading '*' of style_name is dropped)
-// and binds the event to that style, recomputing its runs' colours. False, with nothing changed,
+// and binds the event to that style, recomputing its runs: their colours and, in an 8-bit
+// script, their texts, decoded with the new style's character set. False, with nothing changed,
 // when the event has no Dialogue line or the name holds a comma or a line break (which would
 // shift the line's fields).
 bool rewrite_event_style(Script& script, DialogueEvent& event, std::u16string_view style_name);
@@ -51,9 +52,11 @@ enum class TextInput {
 // derives the event again from it: runs, plain text, absolute flag, blink period. Line-break
 // characters in `text` (CR LF, CR, LF) become "\N": a kept line cannot hold them.
 // In an 8-bit script typed text is stored encoded: every word is encoded with the code page of
-// its run's character set (a word that code page cannot hold is stored as "Error", as the reader
-// shows undecodable runs); override blocks are encoded with the system code page. Everything but
-// the words (spacing, breaks, tags the program does not interpret) is kept as typed.
+// its run's effective character set (its \fe, else "CodePage", else the event's style's
+// Encoding), as the reader will decode it (a word that code page cannot hold is stored as
+// "Error", as the reader shows undecodable runs); override blocks are encoded with the system
+// code page. Everything but the words (spacing, breaks, tags the program does not interpret) is
+// kept as typed.
 // False, with nothing changed, when the event has no Dialogue line, stored text for an 8-bit
 // script holds a character above 255, an override block of typed text cannot be encoded, or the
 // text would make the line blink while the event has ABSOLUTEIN/ABSOLUTEOUT times (a script
@@ -109,16 +112,17 @@ struct TextPiece {
     size_t end = 0;
     // Word only: the characters as the run holds them (escapes "\\", "\{", "\}", "\h", "\t"
     // resolved), the index in the text field each one comes from, and the code page the reader
-    // decodes the run with (that of its \fe character set, the system code page without one;
-    // -1 for an unknown character set).
+    // decodes the run with (text_code_page() of its effective character set; -1 for an unknown
+    // character set).
     std::u16string chars;
     std::vector<size_t> sources;
     int code_page = 0;
 };
 
 // Splits a Text field into pieces. Words end at spacing and at tags; the override in force for
-// each word comes from running the override parser over the blocks before it.
-std::vector<TextPiece> split_event_text(std::u16string_view text, int system_code_page);
+// each word comes from running the override parser over the blocks before it. `options` are
+// those of the event's line (Script::scan_options for its style): they give the code pages.
+std::vector<TextPiece> split_event_text(std::u16string_view text, const ScanOptions& options);
 
 enum class WordConversion {
     Decode,  // stored bytes of an 8-bit script to Unicode
@@ -133,8 +137,9 @@ struct ConvertedText {
 
 // Converts the words of a Text field with their runs' code pages, and its tags holding
 // non-ASCII characters with the system code page; spacing is kept. A word the conversion leaves
-// unchanged keeps its written form; a converted word is written with escape_word().
+// unchanged keeps its written form; a converted word is written with escape_word(). `options`
+// as for split_event_text().
 ConvertedText convert_event_text(std::u16string_view text, WordConversion direction,
-                                 int system_code_page);
+                                 const ScanOptions& options);
 
 }  // namespace tessara::script

@@ -151,8 +151,12 @@ ToolOutcome convert_to_unicode(Script& script, base::Messages& messages) {
                 std::u16string_view prefix = text.substr(0, start);
                 converted = decode_fields_too ? decode_fields(prefix, system_cp, kept)
                                               : std::u16string(prefix);
+                // Words decode as the reader decoded them: with their style's character set.
+                const ScanOptions options = line->event != nullptr
+                                                ? script.scan_options(line->event->style_name)
+                                                : script.scan_options(std::u16string_view());
                 ConvertedText body =
-                    convert_event_text(text.substr(start), WordConversion::Decode, system_cp);
+                    convert_event_text(text.substr(start), WordConversion::Decode, options);
                 converted += body.text;
                 error_lines += body.failed_words > 0 ? 1 : 0;
                 kept = kept || !body.tags_ok;
@@ -242,13 +246,12 @@ ToolOutcome snap_times(Script& script, std::u16string_view rate_text, base::Mess
     // Every new time is worked out before any line changes, so that a rate that would push a
     // time out of range changes nothing.
     std::vector<SnapTarget> targets;
-    const ScanOptions options = script.scan_options();
     for (const auto& line : script.lines()) {
         if (line->kind != LineKind::Dialogue || line->event == nullptr) {
             continue;
         }
         // The line's own times: a blinking line's first copy holds only its first flash.
-        auto parsed = parse_dialogue_value(line_value(line->text), options);
+        auto parsed = parse_dialogue_value(line_value(line->text), script);
         if (!parsed) {
             continue;
         }
@@ -298,7 +301,6 @@ ToolOutcome straight_to_typographic_quotes(Script& script, base::Messages& messa
         return ToolOutcome::Cancelled;
     }
     const bool unicode = script.settings.unicode;
-    const int system_cp = system_code_page(script.settings.mb_code_page);
     int changed = 0;
     int unencodable = 0;
 
@@ -318,7 +320,7 @@ ToolOutcome straight_to_typographic_quotes(Script& script, base::Messages& messa
 
         // Quotes of the visible text, with the code page of the run each falls in.
         std::vector<std::pair<size_t, int>> quotes;
-        for (const TextPiece& p : split_event_text(text, system_cp)) {
+        for (const TextPiece& p : split_event_text(text, script.scan_options(ev->style_name))) {
             if (p.kind != TextPiece::Kind::Word) {
                 continue;
             }

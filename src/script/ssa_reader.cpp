@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <limits>
-#include <unordered_map>
 #include <vector>
 
 #include "base/file_io.h"
@@ -291,7 +290,6 @@ class Reader {
     std::optional<RejectedStyle> parse_style(ScriptLine& line, std::u16string_view value);
     bool parse_dialogue(ScriptLine& line, std::u16string_view value);
     bool expand_blink(std::unique_ptr<DialogueEvent> ev);
-    void decode_with_final_code_page();
     bool finish(std::u16string_view source_path);
 
     Script& m_script;
@@ -308,9 +306,6 @@ class Reader {
     // Why the first rejected Style line was dropped, for when no style is read at all.
     std::optional<std::string> m_first_style_rejection;
     std::optional<UserOverride> m_pending_override;
-    // The events (first copies of blinking ones) whose text was decoded with a system code page
-    // other than the one in force when it was read to the end.
-    std::vector<std::pair<DialogueEvent*, int>> m_decoded_with;
     int64_t m_blink_run_budget = kMaxBlinkRunCopies;
     bool m_blink_limit_reported = false;
 };
@@ -577,8 +572,9 @@ std::optional<RejectedStyle> Reader::parse_style(ScriptLine& line, std::u16strin
 }
 
 bool Reader::parse_dialogue(ScriptLine& line, std::u16string_view value) {
-    const ScanOptions options = m_script.scan_options();
-    std::optional<ParsedDialogue> parsed = parse_dialogue_value(value, options);
+    // A style defined further down, or a setting read later, gives other scan options: binding
+    // at the end of the read scans such an event again (Script::bind_event).
+    std::optional<ParsedDialogue> parsed = parse_dialogue_value(value, m_script);
     if (!parsed) {
         m_pending_override.reset();
         return false;
@@ -590,6 +586,7 @@ bool Reader::parse_dialogue(ScriptLine& line, std::u16string_view value) {
     ev->actor = std::move(parsed->actor);
     ev->margin_override = std::move(parsed->margin_override);
     ev->runs = std::move(parsed->text.runs);
+    ev->scanned_with = parsed->options;
     ev->plain_text = std::move(parsed->text.plain_text);
     ev->absolute = parsed->text.absolute;
     ev->blink_period = parsed->text.blink_period;
@@ -603,9 +600,6 @@ bool Reader::parse_dialogue(ScriptLine& line, std::u16string_view value) {
         }
     } else {
         line.event = &m_script.append_event(std::move(ev));
-    }
-    if (options.encoding == TextEncoding::DecodeAnsi) {
-        m_decoded_with.emplace_back(line.event, options.system_code_page);
     }
     return true;
 }
@@ -658,32 +652,6 @@ bool Reader::expand_blink(std::unique_ptr<DialogueEvent> ev) {
     return true;
 }
 
-// "MBCodePage" is a setting of the whole document, but a settings line may follow some of the
-// Dialogue lines (hand-edited files). Those lines are decoded again with the final code page, as
-// a save (which writes the settings before the first Dialogue line) and a reload would decode
-// them.
-void Reader::decode_with_final_code_page() {
-    const ScanOptions options = m_script.scan_options();
-    std::unordered_map<const DialogueEvent*, std::vector<CSubSegment>> decoded;
-    for (const auto& [head, code_page] : m_decoded_with) {
-        if (code_page == options.system_code_page || head == nullptr || head->line == nullptr) {
-            continue;
-        }
-        if (auto parsed = parse_dialogue_value(line_value(head->line->text), options)) {
-            decoded.emplace(head, std::move(parsed->text.runs));
-        }
-    }
-    if (decoded.empty()) {
-        return;
-    }
-    for (const auto& ev : m_script.events()) {
-        auto it = decoded.find(ev->blink_head != nullptr ? ev->blink_head : ev.get());
-        if (it != decoded.end()) {
-            ev->runs = it->second;
-        }
-    }
-}
-
 bool Reader::finish(std::u16string_view source_path) {
     if (m_v4_plus_styles_seen && !m_v4_styles_seen) {
         m_messages.error(kAssScriptText);
@@ -708,7 +676,10 @@ bool Reader::finish(std::u16string_view source_path) {
     if (!post_load(s, m_messages)) {
         return false;
     }
-    decode_with_final_code_page();
+    // "MBCodePage" and "CodePage" are settings of the whole document, but a settings line may
+    // follow some of the Dialogue lines (hand-edited files). Binding decodes those lines again
+    // with the final settings, as a save (which writes the settings before the first Dialogue
+    // line) and a reload would decode them.
     m_script.bind_events();
     m_script.order_styles();
     m_script.output_width = s.res_x;
@@ -749,8 +720,12 @@ std::u16string_view line_value(std::u16string_view line) {
                                               : trim_spaces(line.substr(colon + 1));
 }
 
-std::optional<ParsedDialogue> parse_dialogue_value(std::u16string_view value,
-                                                   const ScanOptions& options) {
+namespace {
+
+// `options_for` gives the scan options from the line's style name.
+template <typename OptionsFor>
+std::optional<ParsedDialogue> parse_dialogue_fields(std::u16string_view value,
+                                                    OptionsFor&& options_for) {
     ParsedDialogue out;
     size_t pos = value.find(u',');
     if (pos == std::u16string_view::npos) {
@@ -796,8 +771,22 @@ std::optional<ParsedDialogue> parse_dialogue_value(std::u16string_view value,
     size_t effect_end = value.find(u',', pos);
     if (effect_end == std::u16string_view::npos)
         return std::nullopt;
-    out.text = scan_event_text(value.substr(effect_end + 1), options, out.margin_override);
+    out.options = options_for(out.style_name);
+    out.text = scan_event_text(value.substr(effect_end + 1), out.options, out.margin_override);
     return out;
+}
+
+}  // namespace
+
+std::optional<ParsedDialogue> parse_dialogue_value(std::u16string_view value,
+                                                   const ScanOptions& options) {
+    return parse_dialogue_fields(value, [&](std::u16string_view) { return options; });
+}
+
+std::optional<ParsedDialogue> parse_dialogue_value(std::u16string_view value,
+                                                   const Script& script) {
+    return parse_dialogue_fields(
+        value, [&](std::u16string_view style) { return script.scan_options(style); });
 }
 
 bool read_script_bytes(Script& script, std::string_view bytes, std::u16string_view source_path,

@@ -63,12 +63,15 @@ struct ParsedDialogue {
     std::u16string actor;
     // The line's non-zero MarginL/R/V, and the alignment of an \a tag in its text.
     std::optional<StyleOverride> margin_override;
+    ScanOptions options;  // what the text was scanned with
     ScannedText text;
 };
 
 // Parses the value of a Dialogue line (the text after its first ':', trimmed of spaces) and
-// scans its Text field. Nothing when the reader would reject the line: too few fields, a bad
-// time, start not before end, or a margin that is not an integer.
+// scans its Text field, with the script's options for the style the line names or with the
+// options given. Nothing when the reader would reject the line: too few fields, a bad time,
+// start not before end, or a margin that is not an integer.
+std::optional<ParsedDialogue> parse_dialogue_value(std::u16string_view value, const Script& script);
 std::optional<ParsedDialogue> parse_dialogue_value(std::u16string_view value,
                                                    const ScanOptions& options);
 

@@ -71,8 +71,9 @@ TEST(Cli, InfoJsonListsSettingsStylesAndEventsWithFrames) {
     ASSERT_EQ(r.status, 0) << r.err;
     for (const char* needle :
          {"\"source\":", "\"unicode\": false", "\"ResY\": 576", "\"BWWrap\": true",
-          "\"StyleOrder\": [", "\"name\": \"Sign\"", "\"priority\": 8", "\"start_frame\": 30",
-          "\"stop_frame\": 100", "\"blink\": true", "\"text\": \"SAINT-ANNE LIGHTHOUSE\\n1868\""}) {
+          "\"StyleOrder\": [", "\"name\": \"Sign\"", "\"priority\": 8", "\"code_page\": 1252",
+          "\"start_frame\": 30", "\"stop_frame\": 100", "\"blink\": true",
+          "\"text\": \"SAINT-ANNE LIGHTHOUSE\\n1868\""}) {
         EXPECT_NE(r.out.find(needle), std::string::npos) << needle;
     }
 }

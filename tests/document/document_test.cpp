@@ -9,6 +9,7 @@
 #include "base/messages.h"
 #include "base/text.h"
 #include "document/feed_source.h"
+#include "document/rendering_dialogs.h"
 #include "document/summary.h"
 #include "script/settings.h"
 #include "test_support.h"
@@ -148,6 +149,63 @@ TEST(Document, TheStyleSampleIsTheEventAsItWouldBeDrawn) {
         EXPECT_EQ(as_sample->image.width(), as_event->image.width());
         EXPECT_TRUE(as_sample->image.data() == as_event->image.data());
     }
+}
+
+// An 8-bit script whose style has a Cyrillic Encoding shows and draws its text as the same
+// script in UTF-16 does, and every write-back that changes a character set decodes it again.
+TEST(Document, EightBitEventsFollowTheCharacterSetsOfTheirStyles) {
+    const std::string head =
+        "[Script Info]\r\nScriptType: v4.00\r\n\r\n[V4 Styles]\r\n"
+        "Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, TertiaryColour, "
+        "BackColour, Bold, Italic, BorderStyle, Outline, Shadow, Alignment, MarginL, MarginR, "
+        "MarginV, AlphaLevel, Encoding\r\n"
+        "Style: Cyr,Arial,28,16777215,65535,65535,0,0,0,1,2,0,2,10,10,10,0,204\r\n\r\n"
+        "[Events]\r\n"
+        "Format: Marked, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\r\n"
+        "Dialogue: Marked=0,0:00:01.00,0:00:02.00,Cyr,,0,0,0,,";
+    test::TempDir dir;
+    test::write_file(dir.file("ansi.ssa"), head + "\xCF\xF0\xE8\xE2\xE5\xF2 {\\fe0}caf\xE9\r\n");
+    test::write_file(dir.file("utf16.ssa"),
+                     test::utf16le_with_bom(head + "Привет {\\fe0}café\r\n"));
+    Document ansi;
+    Document unicode;
+    base::RecordingMessages messages;
+    ASSERT_TRUE(ansi.open(dir.file("ansi.ssa").string(), nullptr, messages));
+    ASSERT_TRUE(unicode.open(dir.file("utf16.ssa").string(), nullptr, messages));
+    const script::DialogueEvent& event = *ansi.script().events().at(0);
+    auto runs = [&] {
+        std::u16string out;
+        for (const auto& run : event.runs) {
+            out += run.text + u"|";
+        }
+        return base::utf16_to_utf8(out);
+    };
+    EXPECT_EQ(runs(), "Привет|café|");
+    // The plain text is shown decoded as a whole, with the style's code page.
+    EXPECT_TRUE(display_event_text(ansi.script(), event).starts_with("Привет "));
+    const script::Style& cyr = *ansi.script().find_style(u"Cyr");
+    EXPECT_EQ(style_code_page(ansi.script(), cyr), 1251);
+    EXPECT_EQ(style_code_page(unicode.script(), *unicode.script().find_style(u"Cyr")),
+              std::nullopt);
+    const auto drawn = ansi.draw_event(0, messages);
+    const auto expected = unicode.draw_event(0, messages);
+    ASSERT_TRUE(drawn && expected);
+    EXPECT_EQ(drawn->image.width(), expected->image.width());
+    EXPECT_TRUE(drawn->image.data() == expected->image.data());
+
+    // "CodePage" given on the command line or in the rendering dialog, then a new Encoding.
+    ASSERT_FALSE(ansi.apply_settings({{"CodePage", "161"}}, messages));
+    EXPECT_EQ(runs(), "Οπθβες|café|");
+    EXPECT_EQ(style_code_page(ansi.script(), cyr), 1253);
+    RenderingDialog dialog = fill_rendering_dialog(ansi);
+    dialog.charset = -1;
+    ASSERT_TRUE(apply_rendering_dialog(ansi, dialog, messages));
+    EXPECT_EQ(runs(), "Привет|café|");
+    StyleEditor editor = fill_style_editor(ansi, u"Cyr").value();
+    editor.charset = 0;
+    ASSERT_TRUE(apply_style_editor(ansi, editor, messages));
+    EXPECT_EQ(runs(), "Ïðèâåò|café|");
+    EXPECT_EQ(style_code_page(ansi.script(), cyr), 1252);
 }
 
 TEST(Document, GeneratedScriptNameFollowsTheScriptType) {

@@ -173,6 +173,23 @@ TEST_F(ScriptEditTest, TypedTextInAnsiScriptIsStoredEncodedPerRun) {
     EXPECT_EQ(run_texts(ev), (Texts{u"café"}));
 }
 
+// In an 8-bit script a run is stored in the code page of its style's Encoding (without \fe):
+// typed text is encoded with it, and another style decodes the kept bytes anew.
+TEST_F(ScriptEditTest, EightBitTextFollowsTheCharacterSetOfTheEventsStyle) {
+    load(script_text(dialogue("0:00:01.00,0:00:02.00,Cyr,,0,0,0,,Old"),
+                     "Style: Cyr,Arial,20,255,0,0,0,0,0,1,2,0,2,10,10,10,0,204\n"));
+    DialogueEvent& ev = event(0);
+    const size_t text_at = text_field_start(ev.line->text);
+    ASSERT_TRUE(rewrite_event_text(script, ev, u"Привет {\\fe0}café", TextInput::Typed));
+    EXPECT_EQ(ev.line->text.substr(text_at), u"\xCF\xF0\xE8\xE2\xE5\xF2 {\\fe0}caf\xE9");
+    EXPECT_EQ(run_texts(ev), (Texts{u"Привет", u"café"}));
+
+    ASSERT_TRUE(rewrite_event_style(script, ev, u"Default"));
+    EXPECT_EQ(run_texts(ev), (Texts{u"\u00CF\u00F0\u00E8\u00E2\u00E5\u00F2", u"café"}));
+    ASSERT_TRUE(rewrite_event_style(script, ev, u"Cyr"));
+    EXPECT_EQ(run_texts(ev), (Texts{u"Привет", u"café"}));
+}
+
 // --- blinking lines ------------------------------------------------------------------------------
 
 TEST_F(ScriptEditTest, BlinkCopiesFollowTheLine) {

@@ -207,6 +207,24 @@ TEST_F(ScriptToolsTest, QuotesInAnsiScriptUseTheRunsCodePage) {
     EXPECT_EQ(run_texts(0), (Texts{u"\u201CHi\u201D", u"\u201Cthere\u201D", u"\""}));
 }
 
+// Both tools take a run's code page from its style's Encoding when it has no \fe of its own.
+TEST_F(ScriptToolsTest, ToolsUseTheCodePageOfTheEventsStyle) {
+    load(script_text(dialogue("0:00:01.00,0:00:02.00,Jap,,0,0,0,,\"x\"") +
+                         dialogue("0:00:03.00,0:00:04.00,Cyr,,0,0,0,,\xCF\xF0\xE8\xE2\xE5\xF2"),
+                     "Style: Jap,Arial,20,255,0,0,0,0,0,1,2,0,2,10,10,10,0,128\n"
+                     "Style: Cyr,Arial,20,255,0,0,0,0,0,1,2,0,2,10,10,10,0,204\n"));
+    messages.queue_answer(Answer::Ok);
+    EXPECT_EQ(straight_to_typographic_quotes(script, messages), ToolOutcome::Changed);
+    EXPECT_EQ(text_of(0), u"\x81\x67x\x81\x68");
+    EXPECT_EQ(run_texts(0), (Texts{u"\u201Cx\u201D"}));
+
+    messages.queue_answer(Answer::Ok);
+    EXPECT_EQ(convert_to_unicode(script, messages), ToolOutcome::Changed);
+    EXPECT_EQ(text_of(0), u"\u201Cx\u201D");
+    EXPECT_EQ(text_of(1), u"Привет");
+    EXPECT_EQ(run_texts(1), (Texts{u"Привет"}));
+}
+
 // --- Unicode conversion --------------------------------------------------------------------------
 
 // A UTF-8 script is Unicode already. A script converted from 8-bit is saved as UTF-16, even when

@@ -12,6 +12,7 @@
 #include "base/preferences.h"
 #include "base/text.h"
 #include "script/script.h"
+#include "script/ssa_writer.h"
 #include "test_support.h"
 
 namespace tessara::script {
@@ -180,6 +181,59 @@ TEST_F(SsaReaderTest, Utf8FileIsUnicodeWithOrWithoutTheMark) {
 
 // Only bytes that are UTF-8 through and through, with at least one character beyond ASCII, are
 // taken for UTF-8; anything else is an 8-bit file exactly as before.
+// An 8-bit script's runs are decoded with the code page of their character set: the run's \fe,
+// else the forced "CodePage", else the Encoding of the event's style (0 and 1: the system code
+// page). An event whose style comes later in the file, or names no style, comes out as one whose
+// style came first, and the file is saved back as it was read.
+TEST_F(SsaReaderTest, RunsAreDecodedWithTheirCharacterSetsCodePage) {
+    const std::string privet = "\xCF\xF0\xE8\xE2\xE5\xF2";  // "Привет" in code page 1251
+    const std::string cyrillic_style =
+        "Style: Cyr,Arial,20,16777215,65535,65535,0,0,0,1,2,0,2,10,10,10,0,204\n";
+    const std::string text = crlf(
+        script_text(dialogue("0:00:01.00,0:00:02.00,Cyr,,0,0,0,," + privet) +
+                        dialogue("0:00:02.00,0:00:03.00,Cyr,,0,0,0,,{\\fe161}\xE1{\\fe0}caf\xE9") +
+                        dialogue("0:00:03.00,0:00:04.00,Late,,0,0,0,,{#blink50}" + privet) +
+                        dialogue("0:00:04.00,0:00:05.00,Nowhere,,0,0,0,,caf\xE9") +
+                        "[V4 Styles]\n" + std::string(kStyleFormat) +
+                        "Style: Late,Arial,20,16777215,65535,65535,0,0,0,1,2,0,2,10,10,10,0,204\n",
+                    cyrillic_style));
+    ASSERT_TRUE(load(text));
+    auto run_texts = [&] {
+        std::vector<std::u16string> out;
+        for (const auto& ev : script.events()) {
+            std::u16string runs;
+            for (const auto& run : ev->runs) {
+                runs += (runs.empty() ? u"" : u"|") + run.text;
+            }
+            out.push_back(runs);
+        }
+        return out;
+    };
+    using U16 = std::vector<std::u16string>;
+    EXPECT_EQ(run_texts(), (U16{u"Привет", u"α|café", u"Привет", u"Привет", u"Привет", u"café"}));
+
+    // A forced character set wins over the style, not over \fe.
+    script.settings.code_page = 161;
+    script.bind_events();
+    EXPECT_EQ(run_texts(), (U16{u"Οπθβες", u"α|café", u"Οπθβες", u"Οπθβες", u"Οπθβες", u"cafι"}));
+    script.settings.code_page = -1;
+    script.bind_events();
+    EXPECT_EQ(run_texts()[0], u"Привет");
+
+    std::optional<std::string> saved = serialize_script(script, messages);
+    ASSERT_TRUE(saved);
+    std::string kept;
+    for (std::string_view rest = *saved; !rest.empty();) {
+        const size_t end = rest.find('\n') + 1;
+        const std::string_view line = rest.substr(0, end);
+        if (line.find(",TSRACONF: ") == std::string_view::npos) {
+            kept += line;
+        }
+        rest.remove_prefix(end);
+    }
+    EXPECT_EQ(kept, text);
+}
+
 TEST_F(SsaReaderTest, BytesThatAreNotUtf8StayEightBit) {
     ASSERT_TRUE(load(script_text(dialogue("0:00:01.00,0:00:02.00,Default,,0,0,0,,Tome"))));
     EXPECT_FALSE(script.settings.unicode);
