@@ -282,8 +282,7 @@ std::optional<int> style_code_page(const script::Script& script, const script::S
         return std::nullopt;
     }
     const script::ScanOptions options = script.scan_options(style);
-    const int code_page = script::text_code_page(script::effective_charset(std::nullopt, options),
-                                                 options.system_code_page);
+    const int code_page = script::run_code_page(std::nullopt, options);
     return code_page > 0 ? std::optional<int>(code_page) : std::nullopt;
 }
 

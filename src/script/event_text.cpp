@@ -352,8 +352,7 @@ class Scanner {
             return;
         }
         for (CSubSegment& seg : m_out.runs) {
-            const int code_page = text_code_page(effective_charset(seg.override, m_options),
-                                                 m_options.system_code_page);
+            const int code_page = run_code_page(seg.override, m_options);
             std::optional<std::u16string> converted;
             if (code_page > 0) {
                 converted = m_options.encoding == TextEncoding::DecodeAnsi
@@ -482,6 +481,13 @@ int32_t effective_charset(const std::optional<StyleOverride>& run_override,
 int text_code_page(int32_t charset, int system_code_page) {
     const int code_page = code_page_for_charset(charset);
     return code_page == 0 ? system_code_page : code_page;
+}
+
+int run_code_page(const std::optional<StyleOverride>& run_override, const ScanOptions& options) {
+    const int code_page =
+        text_code_page(effective_charset(run_override, options), options.system_code_page);
+    const bool tagged = run_override && run_override->charset;
+    return code_page < 0 && !tagged ? options.system_code_page : code_page;
 }
 
 ScannedText scan_event_text(std::u16string_view text, const ScanOptions& options,

@@ -68,6 +68,11 @@ int32_t effective_charset(const std::optional<StyleOverride>& run_override,
 // that have none (0 and 1), -1 for a character set without a code page.
 int text_code_page(int32_t charset, int system_code_page);
 
+// The code page a run's text is held in. A style's or the forced character set without a code
+// page of its own (3, 163 ...) reads as the system code page, as such scripts always read; only
+// a run's own \fe naming one leaves the run without a code page (-1).
+int run_code_page(const std::optional<StyleOverride>& run_override, const ScanOptions& options);
+
 // What scanning an event's text yields.
 struct ScannedText {
     std::vector<CSubSegment> runs;

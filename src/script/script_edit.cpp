@@ -141,9 +141,6 @@ bool is_ascii(std::u16string_view s) {
     return std::all_of(s.begin(), s.end(), [](char16_t c) { return c < 0x80; });
 }
 
-int run_code_page(const std::optional<StyleOverride>& current, const ScanOptions& options) {
-    return text_code_page(effective_charset(current, options), options.system_code_page);
-}
 
 // The pieces of one Style line value, split as the reader splits them.
 std::vector<std::u16string> style_pieces(std::u16string_view value) {

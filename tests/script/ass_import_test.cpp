@@ -269,7 +269,7 @@ TEST(AssImport, CorpusFilesImportAndKeepTheirEventsAndTimes) {
             const std::u16string value(line_value(base::utf8_to_utf16(line)));
             const auto columns = fields(line);
             written.emplace_back(columns.at(1), columns.at(2));
-            if (auto parsed = parse_dialogue_value(value, script.scan_options())) {
+            if (auto parsed = parse_dialogue_value(value, script)) {
                 expected.insert({parsed->start.value, parsed->end.value});
             }
         }

@@ -216,6 +216,11 @@ TEST_F(SsaReaderTest, RunsAreDecodedWithTheirCharacterSetsCodePage) {
     script.settings.code_page = 161;
     script.bind_events();
     EXPECT_EQ(run_texts(), (U16{u"Οπθβες", u"α|café", u"Οπθβες", u"Οπθβες", u"Οπθβες", u"cafι"}));
+    // A set without a code page of its own reads as the system code page when the style or the
+    // forced setting names it (scripts with such styles always loaded); only \fe marks runs.
+    script.settings.code_page = 163;
+    script.bind_events();
+    EXPECT_EQ(run_texts()[5], u"café");
     script.settings.code_page = -1;
     script.bind_events();
     EXPECT_EQ(run_texts()[0], u"Привет");
