@@ -141,7 +141,6 @@ bool is_ascii(std::u16string_view s) {
     return std::all_of(s.begin(), s.end(), [](char16_t c) { return c < 0x80; });
 }
 
-
 // The pieces of one Style line value, split as the reader splits them.
 std::vector<std::u16string> style_pieces(std::u16string_view value) {
     const auto views = split_style_columns(value);
