@@ -532,6 +532,9 @@ Movie::~Movie() = default;
 
 bool Movie::open(const std::string& path, base::Progress& progress, base::Messages& messages) {
     close();
+    // FFmpeg writes its decoder complaints (damaged pictures, reference warnings after a seek)
+    // to stderr by default; the program reports through `messages` only.
+    av_log_set_level(AV_LOG_QUIET);
     auto impl = std::make_unique<Impl>();
     impl->budget = m_impl->budget;
     impl->do_levels = m_impl->do_levels;
