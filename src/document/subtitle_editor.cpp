@@ -12,6 +12,7 @@
 #include "script/codepage.h"
 #include "script/script.h"
 #include "script/script_edit.h"
+#include "timeline/subpictures.h"
 #include "timeline/timeline.h"
 
 namespace tessara::document {
@@ -273,6 +274,34 @@ std::optional<FrameTime> read_edit_stop(const Document& document, std::u16string
         ++*stop;
     }
     return stop;
+}
+
+std::u16string sample_text(std::u16string_view typed) {
+    std::u16string out;
+    out.reserve(typed.size());
+    for (size_t i = 0; i < typed.size(); ++i) {
+        if (typed[i] == u'\r' || typed[i] == u'\n') {
+            if (typed[i] == u'\r' && i + 1 < typed.size() && typed[i + 1] == u'\n') {
+                ++i;
+            }
+            out += u"\\N";
+        } else {
+            out += typed[i];
+        }
+    }
+    return out;
+}
+
+bool refresh_build(Document& document, int32_t timeline_index, int32_t& shown,
+                   base::Messages& messages) {
+    if (document.last_build() == nullptr) {
+        return false;
+    }
+    PreviewBuild& build = document.last_build_for_update();
+    if (build.context == nullptr) {
+        return document.build_preview(nullptr, messages) != nullptr;
+    }
+    return timeline::Rebuild(build.timeline, *build.context, timeline_index, shown);
 }
 
 // --- Override buttons ------------------------------------------------------------------------

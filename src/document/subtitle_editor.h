@@ -55,6 +55,15 @@ std::optional<script::FrameTime> read_edit_start(const Document& document,
                                                  std::u16string_view text);
 std::optional<script::FrameTime> read_edit_stop(const Document& document, std::u16string_view text);
 
+// The text field as the live sample draws it: line breaks as "\N".
+std::u16string sample_text(std::u16string_view typed);
+
+// After a style was edited from the editor without the subtitle being changed: the build brings
+// the renderings of that style's subtitles up to date, `shown` following subtitle
+// `timeline_index`. False when there is no build or it failed (reported).
+bool refresh_build(Document& document, int32_t timeline_index, int32_t& shown,
+                   base::Messages& messages);
+
 // --- Override buttons ------------------------------------------------------------------------
 
 // Where a block goes for a caret at `caret` (an index in `text`, clamped to its size): the caret

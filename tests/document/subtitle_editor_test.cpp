@@ -43,6 +43,8 @@ TEST(SubtitleEditor, OverrideBlocksNeverLandInsideAnotherBlock) {
     done = insert_plain(text, 9, u"\u201D");
     EXPECT_EQ(done.text, u"ab{\\i1}cd\u201D");
     EXPECT_EQ(done.caret, 10u);
+    // The sample draws the typed breaks as forced ones.
+    EXPECT_EQ(sample_text(u"a\r\nb\nc"), u"a\\Nb\\Nc");
 }
 
 TEST(SubtitleEditor, PickerBlocksSpellColourAndFont) {
