@@ -195,8 +195,7 @@ SubtitleEditorWindow::SubtitleEditorWindow(QWidget* parent, document::Document& 
                                                         "insert_close_quote"};
     size_t plain = 0;
     for (const document::OverrideButton& b : table) {
-        const std::string name =
-            b.plain ? kPlainNames.at(plain++) : "tag_" + utf8(qt(b.insert));
+        const std::string name = b.plain ? kPlainNames.at(plain++) : "tag_" + utf8(qt(b.insert));
         QPushButton* button = add_button(qt(b.label), name.c_str());
         const std::u16string_view insert = b.insert;
         if (b.plain) {
@@ -377,8 +376,8 @@ void SubtitleEditorWindow::test_readability() {
 }
 
 void SubtitleEditorWindow::accept() {
-    switch (document::apply_subtitle_edit(m_document, m_index, read_fields(), m_shown,
-                                          m_messages)) {
+    switch (
+        document::apply_subtitle_edit(m_document, m_index, read_fields(), m_shown, m_messages)) {
         case document::SubtitleEditResult::Refused:
             return;
         case document::SubtitleEditResult::Changed:

@@ -12,6 +12,7 @@
 #include "base/preferences.h"
 #include "gui/main_window.h"
 #include "gui/rendering_dialogs.h"
+#include "gui/subtitle_editor.h"
 #include "gui_support.h"
 #include "script/script.h"
 
@@ -70,6 +71,19 @@ int main(int argc, char** argv) {
                                                    messages);
             editor.show();
             save(editor, "style-editor");
+            editor.close();
+        }
+    }
+    // The subtitle editor, as the preview opens it for a subtitle with an override block.
+    if (window.document().build_preview(nullptr, messages) != nullptr) {
+        constexpr int32_t kSubtitle = 4;
+        if (auto fields = tessara::document::load_subtitle_edit(window.document(), kSubtitle)) {
+            int32_t shown = 0;
+            tessara::gui::SubtitleEditorWindow editor(&window, window.document(), kSubtitle,
+                                                      std::move(*fields), shown, messages,
+                                                      preferences);
+            editor.show();
+            save(editor, "subtitle-editor");
             editor.close();
         }
     }

@@ -74,13 +74,15 @@ TEST(SubtitleEditorWindow, TypedTextAndABlockAfterTheCaretsBlockReachTheLine) {
     EXPECT_TRUE(sample_drawn);
     EXPECT_EQ(messages.texts(), std::vector<std::string>{"Stop time is not valid"});
     const auto* ev = doc.last_build()->timeline.subtitles()[kIndex].event;
-    EXPECT_EQ(ev->line->text, u"Dialogue: Marked=0,0:00:12.40,0:00:15.20,*Default,MARTHA,0000,0000,"
-                              u"0000,,{\\i1}{\\b1}\u00A0Thirty years{\\i0} of the same question. "
-                              u"Again\\NYes");
+    EXPECT_EQ(ev->line->text,
+              u"Dialogue: Marked=0,0:00:12.40,0:00:15.20,*Default,MARTHA,0000,0000,"
+              u"0000,,{\\i1}{\\b1}\u00A0Thirty years{\\i0} of the same question. "
+              u"Again\\NYes");
     EXPECT_TRUE(doc.modified());
     ASSERT_GE(shown, 0);
     bool holds = false;
-    for (const auto& m : doc.last_build()->timeline.subpictures()[static_cast<size_t>(shown)]->members) {
+    for (const auto& m :
+         doc.last_build()->timeline.subpictures()[static_cast<size_t>(shown)]->members) {
         holds = holds || m.index == kIndex;
     }
     EXPECT_TRUE(holds);
