@@ -90,13 +90,14 @@ std::optional<std::pair<ScriptTime, ScriptTime>> line_times(std::u16string_view 
         return std::nullopt;
     }
     const size_t third = line.find(u',', second + 1);
+    // The reader takes SMPTE-form times too; such a line keeps them while they are not edited.
     auto start = script::parse_script_time(
-        base::trim_blanks(line.substr(first + 1, second - first - 1)), true, false);
+        base::trim_blanks(line.substr(first + 1, second - first - 1)), true, true);
     auto end = script::parse_script_time(
         base::trim_blanks(line.substr(second + 1, third == std::u16string_view::npos
                                                       ? std::u16string_view::npos
                                                       : third - second - 1)),
-        true, false);
+        true, true);
     if (!start || !end) {
         return std::nullopt;
     }
@@ -114,11 +115,17 @@ std::optional<ScriptTime> label_of(const FrameTime& frame) {
 
 std::optional<FrameTime> read_label(const Document& document, std::u16string_view text) {
     auto parsed = script::parse_script_time(base::trim_blanks(text), true, true);
+    const script::TimingSettings& timing = document.script().settings.timing;
     if (!parsed || !parsed->time.smpte) {
         return std::nullopt;
     }
-    const FrameTime frame =
-        script::frame_time_from_script_time(parsed->time, document.script().settings.timing);
+    // Labels number the frames of a second from 0 up to the rate rounded up, less one.
+    const int32_t frames_a_second = (timing.rate_out + 999) / 1000;
+    const int32_t label_frame = parsed->time.value % 100;
+    if (label_frame >= frames_a_second || -label_frame >= frames_a_second) {
+        return std::nullopt;
+    }
+    const FrameTime frame = script::frame_time_from_script_time(parsed->time, timing);
     if (!frame.is_set()) {
         return std::nullopt;
     }

@@ -49,8 +49,9 @@ struct SubtitleEdit {
 std::optional<SubtitleEdit> load_subtitle_edit(const Document& document, int32_t timeline_index);
 
 // A typed start or stop field as frames at the output rate; the stop is returned as the first
-// frame no longer visible whatever StopIsNext says. None for an empty field or anything but an
-// SMPTE label (blanks around it are allowed).
+// frame no longer visible whatever StopIsNext says. None for an empty field, anything but an
+// SMPTE label (blanks around it are allowed) or a label whose frames field is not a frame of a
+// second at the output rate.
 std::optional<script::FrameTime> read_edit_start(const Document& document,
                                                  std::u16string_view text);
 std::optional<script::FrameTime> read_edit_stop(const Document& document, std::u16string_view text);

@@ -7,6 +7,7 @@
 
 #include "base/messages.h"
 #include "base/text.h"
+#include "document/dialogs.h"
 #include "document/document.h"
 #include "script/script.h"
 #include "test_support.h"
@@ -145,6 +146,9 @@ TEST_F(SubtitleEditing, OkChecksTextThenStartThenStop) {
     edit.start = u"00:00:05:00";
     EXPECT_EQ(apply(1, edit), SubtitleEditResult::Refused);
     EXPECT_EQ(messages.texts(), Texts{kInvalidStopText});
+    edit.stop = u"00:00:06:25";  // no such frame at 25 frames a second
+    EXPECT_EQ(apply(1, edit), SubtitleEditResult::Refused);
+    EXPECT_EQ(messages.texts(), Texts{kInvalidStopText});
     edit.stop = u"00:00:04:24";  // before the start
     EXPECT_EQ(apply(1, edit), SubtitleEditResult::Refused);
     EXPECT_EQ(messages.texts(), Texts{kInvalidStopText});
@@ -185,6 +189,20 @@ TEST_F(SubtitleEditing, TextStyleAndTimesGoIntoTheLineAndTheTimeline) {
     EXPECT_EQ(reread->style_name, edit.style_name);
     EXPECT_EQ(reread->start, edit.start);
     EXPECT_EQ(reread->stop, edit.stop);
+}
+
+TEST_F(SubtitleEditing, TimesAreShownAndTakenBackAtTheOutputOffset) {
+    TimingDialog timing = fill_timing_dialog(doc);
+    timing.smpte_offset = u"01:00:00:00";
+    ASSERT_TRUE(apply_timing_dialog(doc, timing, messages));
+    ASSERT_NE(doc.build_preview(nullptr, messages), nullptr);
+    SubtitleEdit edit = *load_subtitle_edit(doc, 1);
+    EXPECT_EQ(edit.start, u"01:00:04:13");
+    EXPECT_EQ(edit.stop, u"01:00:07:19");
+    edit.start = u"01:00:05:00";
+    ASSERT_EQ(apply(1, edit), SubtitleEditResult::Changed);
+    EXPECT_EQ(line(1).substr(0, 41), u"Dialogue: Marked=0,0:00:05.00,0:00:07.80,");
+    EXPECT_EQ(subtitle(1).start.frame, 90125);
 }
 
 TEST_F(SubtitleEditing, AbsoluteBoxesStoreOverridesAndLeaveTheLinesTimes) {
