@@ -521,6 +521,10 @@ SubtitleEditResult apply_subtitle_edit(Document& document, int32_t timeline_inde
     }
     const auto [new_start, new_stop] = timeline_frames(script, head, offsets);
     build.timeline.retime(timeline_index, new_start, new_stop, script, *build.context, shown);
+    // A subtitle left with nothing to draw joins no subpicture, and `shown` is not moved: it
+    // must still name one of the subpictures there are now.
+    const auto count = static_cast<int32_t>(build.timeline.subpictures().size());
+    shown = std::min(shown, count - 1);
     return SubtitleEditResult::Changed;
 }
 

@@ -239,6 +239,17 @@ TEST_F(SubtitleEditing, AbsoluteBoxesStoreOverridesAndLeaveTheLinesTimes) {
     EXPECT_EQ(line(1).substr(0, 42), u"Dialogue: Marked=0,0:00:05.00,0:00:08.04,*");
 }
 
+TEST_F(SubtitleEditing, TheShownSubpictureStaysOneThereIsWhenTheSubtitleDrawsNothing) {
+    const auto& sps = doc.last_build()->timeline.subpictures();
+    shown = static_cast<int32_t>(sps.size()) - 2;  // the last subtitle, alone
+    ASSERT_EQ(sps[static_cast<size_t>(shown)]->members.front().index, 11);
+    SubtitleEdit edit = *load_subtitle_edit(doc, 11);
+    edit.text = u"{\\b1}";
+    ASSERT_EQ(apply(11, edit), SubtitleEditResult::Changed);
+    EXPECT_GE(shown, 0);
+    EXPECT_LT(shown, static_cast<int32_t>(sps.size()));
+}
+
 TEST_F(SubtitleEditing, ABlinkingLineIsEditedWholeAndTheBuildMadeAgain) {
     // "{#blink50}STORM WARNING" from 21.50 to 23.00: four copies, timeline entries 7 to 10.
     SubtitleEdit edit = *load_subtitle_edit(doc, 8);
