@@ -135,7 +135,8 @@ enum class SubtitleEditResult {
 // Dialogue line alone, an unchecked one drops the override and writes the time into the line
 // (the segment's offsets taken off). A line that cannot take the edit reports
 // kSubtitleUpdateFailedText and is left as it was. The build is brought up to date
-// incrementally through the timeline's retime, `shown` following the subtitle; a blinking line
+// incrementally through the timeline's retime, `shown` following the subtitle (or, when it
+// draws nothing, kept to a subpicture there still is; -1 for none); a blinking line
 // (before or after the edit) makes and remakes event copies, so the document is built again
 // instead, and `shown` is then the first subpicture that holds the line. A failed rebuild has been
 // reported; the edit stands. A new build keeps `messages` for its later reports, as
