@@ -732,16 +732,8 @@ void StyleEditorWindow::draw_sample() {
         m_sample->clear();
         return;
     }
-    const auto& image = drawn->image;
-    QImage picture(image.width(), image.height(), QImage::Format_RGB32);
-    for (int32_t y = 0; y < image.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
-        for (int32_t x = 0; x < image.width(); ++x) {
-            line[x] = to_qcolor(image.at(x, y)).rgb();
-        }
-    }
-    m_sample_image = picture;
-    m_sample->setPixmap(QPixmap::fromImage(picture));
+    m_sample_image = sample_picture(drawn->image);
+    m_sample->setPixmap(QPixmap::fromImage(m_sample_image));
 }
 
 void StyleEditorWindow::choose_font() {

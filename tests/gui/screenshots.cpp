@@ -15,6 +15,7 @@
 #include "gui/preview_dialogs.h"
 #include "gui/preview_window.h"
 #include "gui/rendering_dialogs.h"
+#include "gui/subtitle_editor.h"
 #include "gui_support.h"
 #include "script/script.h"
 
@@ -110,6 +111,19 @@ int main(int argc, char** argv) {
     } else {
         std::fprintf(stderr, "could not build the preview\n");
         ++failures;
+    }
+    // The subtitle editor, as the preview opens it for a subtitle with an override block.
+    if (window.document().build_preview(nullptr, messages) != nullptr) {
+        constexpr int32_t kSubtitle = 4;
+        if (auto fields = tessara::document::load_subtitle_edit(window.document(), kSubtitle)) {
+            int32_t shown = 0;
+            tessara::gui::SubtitleEditorWindow editor(&window, window.document(), kSubtitle,
+                                                      std::move(*fields), shown, messages,
+                                                      preferences);
+            editor.show();
+            save(editor, "subtitle-editor");
+            editor.close();
+        }
     }
     return failures == 0 ? 0 : 1;
 }
