@@ -417,6 +417,17 @@ void PreviewSession::select_next() {
     m_selected = count == 0 ? -1 : (m_selected + 1) % count;
 }
 
+int32_t PreviewSession::selected_subtitle() const {
+    const auto* m = selected_member();
+    return m != nullptr ? m->index : -1;
+}
+
+std::optional<int64_t> PreviewSession::movie_frame(int64_t frame, int64_t offset_frame,
+                                                   int64_t movie_frames) {
+    const int64_t n = frame - offset_frame;
+    return n >= 0 && n < movie_frames ? std::optional<int64_t>(n) : std::nullopt;
+}
+
 const timeline::SubpictureMember* PreviewSession::selected_member() const {
     if (m_selected < 0 || static_cast<size_t>(m_selected) >= subpicture().members.size()) {
         return nullptr;
@@ -475,6 +486,9 @@ bool PreviewSession::rebuild(int32_t subtitle, base::Messages& messages) {
     const script::DialogueEvent* selected =
         selected_member() != nullptr ? selected_member()->event : nullptr;
     const bool ok = timeline::Rebuild(b.timeline, *b.context, subtitle, m_shown);
+    // A subtitle that draws nothing leaves `shown` where it was, which may be past the end now.
+    m_shown = std::clamp<int32_t>(m_shown, 0,
+                                  static_cast<int32_t>(b.timeline.subpictures().size()) - 1);
     if (!ok) {
         messages.error(timeline::kBuildAllErrorText);
     }
@@ -602,6 +616,8 @@ bool PreviewSession::redo(base::Messages& messages) {
 }
 
 void PreviewSession::shown_changed(int32_t shown) {
+    m_undo.clear();
+    m_redo.clear();
     m_shown = std::clamp<int32_t>(shown, 0,
                                   static_cast<int32_t>(build().timeline.subpictures().size()) - 1);
     m_frame = start().frame;
@@ -610,8 +626,8 @@ void PreviewSession::shown_changed(int32_t shown) {
 }
 
 render::Bitmap<uint32_t> PreviewSession::paint(const render::Bitmap<uint32_t>* background,
+                                               script::Colour back_color,
                                                const DraggedMember* dragged) {
-    const auto& c = m_document.script().settings;
     render::SubpictureCanvas canvas(frame_width(), frame_height());
     const auto& members = subpicture().members;
     if (dragged != nullptr && dragged->member >= 0 &&
@@ -628,7 +644,7 @@ render::Bitmap<uint32_t> PreviewSession::paint(const render::Bitmap<uint32_t>* b
     }
     const bool over = background != nullptr && background->width() == canvas.width() &&
                       background->height() == canvas.height();
-    render::Bitmap<uint32_t> image(canvas.width(), canvas.height(), c.back_color & 0xFFFFFF);
+    render::Bitmap<uint32_t> image(canvas.width(), canvas.height(), back_color & 0xFFFFFF);
     for (int32_t y = 0; y < canvas.height(); ++y) {
         for (int32_t x = 0; x < canvas.width(); ++x) {
             const uint8_t k = canvas.classes().at(x, y);
@@ -639,7 +655,7 @@ render::Bitmap<uint32_t> PreviewSession::paint(const render::Bitmap<uint32_t>* b
                 continue;
             }
             image.at(x, y) =
-                timeline::colour_of_class(subpicture().colors, k, c.back_color) & 0xFFFFFF;
+                timeline::colour_of_class(subpicture().colors, k, back_color) & 0xFFFFFF;
         }
     }
     return image;

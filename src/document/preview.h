@@ -161,6 +161,10 @@ class PreviewSession {
     // timeline's frames.
     void show_frame(int64_t frame);
 
+    // Which frame of the background movie shows at the preview's frame: the movie's first frame
+    // stands at `offset_frame` of the output timeline; nothing outside the movie.
+    static std::optional<int64_t> movie_frame(int64_t frame, int64_t offset_frame,
+                                              int64_t movie_frames);
     // The frame a typed output timecode names (HH:MM:SS:FF); nothing when it is not one.
     std::optional<int64_t> frame_of_timecode(std::u16string_view text) const;
     // A frame as output timecode (HH:MM:SS:FF, or with ';' for drop frame).
@@ -174,6 +178,8 @@ class PreviewSession {
     // The boxes the members of the shown subpicture are drawn in, in member order.
     std::vector<Box> boxes() const;
     int32_t selected() const { return m_selected; }
+    // The selected member's subtitle: its index in the timeline, -1 without a selection.
+    int32_t selected_subtitle() const;
     void select(int32_t member);
     // The member under the point: the last drawn first; -1 for none.
     int32_t member_at(int32_t px, int32_t py) const;
@@ -210,14 +216,16 @@ class PreviewSession {
     bool undo(base::Messages& messages);
     bool redo(base::Messages& messages);
 
-    // After an edit made elsewhere (the subtitle editor) moved the shown subpicture.
+    // After an edit made elsewhere (the subtitle editor) moved the shown subpicture. The undo
+    // history of moves ends there: the edit may have replaced the events it names.
     void shown_changed(int32_t shown);
 
     // The subpicture drawn at the output frame size: over `background` (the frame size) when
-    // given, else over BackColor.
+    // given, else over `back_color`.
     // Colours are SSA colours (red in the low byte). With `dragged`, that member is drawn at
     // its box instead of its own place.
     render::Bitmap<uint32_t> paint(const render::Bitmap<uint32_t>* background,
+                                   script::Colour back_color,
                                    const DraggedMember* dragged = nullptr);
 
   private:

@@ -32,6 +32,7 @@
 #include "gui/file_dialog.h"
 #include "gui/preview_dialogs.h"
 #include "gui/progress_dialog.h"
+#include "gui/subtitle_editor.h"
 #include "gui/qt_text.h"
 #include "script/script.h"
 
@@ -393,6 +394,29 @@ void PreviewWindow::build_controls() {
 
 void PreviewWindow::load_background() {
     m_background.reset();
+    m_movie.reset();
+    m_movie_background = -1;
+    if (m_display.background == document::BackgroundKind::Movie) {
+        auto movie = std::make_unique<media::Movie>();
+        ProgressDialog progress(this, tr("Reading the movie"));
+        const std::string path = utf8(qt(m_display.back_movie));
+        if (!progress.run([&](base::Progress& p) { return movie->open(path, p, m_messages); })) {
+            m_display.background = document::BackgroundKind::Colour;
+            return;
+        }
+        movie->set_do_levels(m_display.do_levels);
+        m_movie_offset = 0;
+        if (!m_display.back_offset.empty()) {
+            m_movie_offset = m_session.frame_of_timecode(m_display.back_offset).value_or(0);
+        }
+        m_movie = std::move(movie);
+        if (m_movie_offset + m_movie->frame_count() <= m_session.last_frame() &&
+            m_messages.ask(document::kMovieShorterText, base::AskKind::YesNo) ==
+                base::Answer::Yes) {
+            open_background();
+        }
+        return;
+    }
     if (m_display.background == document::BackgroundKind::Picture) {
         QImage picture(qt(m_display.back_picture));
         if (picture.isNull()) {
@@ -418,9 +442,35 @@ void PreviewWindow::paint_frame() {
     if (m_drag) {
         dragged = {m_drag->member, m_drag->box};
     }
-    m_document.script().settings.back_color = m_display.back_color;
-    m_canvas->set_image(to_image(
-        m_session.paint(m_background ? &*m_background : nullptr, m_drag ? &dragged : nullptr)));
+    m_canvas->set_image(to_image(m_session.paint(background_for_frame(), m_display.back_color,
+                                                 m_drag ? &dragged : nullptr)));
+}
+
+const render::Bitmap<uint32_t>* PreviewWindow::background_for_frame() {
+    if (!m_movie) {
+        return m_background ? &*m_background : nullptr;
+    }
+    const auto n = document::PreviewSession::movie_frame(m_session.frame(), m_movie_offset,
+                                                         m_movie->frame_count());
+    if (!n) {
+        return nullptr;  // outside the movie: the colour
+    }
+    if (*n != m_movie_background) {
+        m_background.reset();
+        m_movie_background = *n;
+        if (auto frame = m_movie->frame(*n)) {
+            // The lines cropped above and below are left out before the picture fills the frame.
+            const int above = std::clamp(m_display.crop_above, 0, frame->height - 1);
+            const int below = std::clamp(m_display.crop_below, 0, frame->height - 1 - above);
+            const QImage whole(reinterpret_cast<const uchar*>(frame->pixels.data()), frame->width,
+                               frame->height, frame->width * 4, QImage::Format_RGB32);
+            m_background =
+                to_bitmap(whole.copy(0, above, frame->width, frame->height - above - below)
+                              .scaled(m_session.frame_width(), m_session.frame_height(),
+                                      Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        }
+    }
+    return m_background ? &*m_background : nullptr;
 }
 
 void PreviewWindow::refresh() {
@@ -693,7 +743,15 @@ void PreviewWindow::open_background() {
 }
 
 void PreviewWindow::edit_selected() {
-    // The subtitle editor comes with its own change; until then Edit only selects.
+    const int32_t subtitle = m_session.selected_subtitle();
+    if (subtitle < 0) {
+        return;
+    }
+    int32_t shown = m_session.shown();
+    if (edit_subtitle(this, m_document, subtitle, shown, m_messages, m_preferences)) {
+        m_session.shown_changed(shown);
+    }
+    refresh();
 }
 
 void PreviewWindow::feed() {

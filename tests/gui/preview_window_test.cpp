@@ -7,12 +7,17 @@
 #include <QSlider>
 #include <QTest>
 #include <QToolButton>
+#include <cstdlib>
+#include <fstream>
 
 #include "base/messages.h"
+#include "base/text.h"
 #include "base/preferences.h"
 #include "document/document.h"
 #include "document/preview.h"
+#include "document/preview_dialogs.h"
 #include "gui_support.h"
+#include "test_support.h"
 
 namespace tessara::gui {
 namespace {
@@ -102,6 +107,47 @@ TEST_F(Preview, SteppingTheSlidersAndClosingWriteBack) {
     EXPECT_TRUE(doc.script().settings.stop_is_next);
     EXPECT_EQ(doc.script().settings.guides, std::vector<int32_t>{400});
     EXPECT_TRUE(doc.modified());
+}
+
+// A movie background shows the movie's frame N at output frame N (its first frame at
+// 00:00:00:00): a clip of flat grey frames, each its own level, made by ffmpeg as MPEG-2 with
+// B-frames, is read back frame-exactly behind the subtitles, forwards and backwards.
+TEST(PreviewMovie, TheBackgroundIsTheMoviesFrameForTheShownFrame) {
+    if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "the ffmpeg command is not installed; this test makes its clip with it";
+    }
+    test::TempDir dir;
+    const auto level = [](int n) { return (n * 37) % 200 + 30; };
+    {
+        std::ofstream raw(dir.file("frames.gray"), std::ios::binary);
+        for (int n = 0; n < 100; ++n) {
+            raw << std::string(64 * 48, static_cast<char>(level(n)));
+        }
+    }
+    const std::string clip = dir.file("clip.mpg").string();
+    ASSERT_EQ(std::system(("ffmpeg -v error -y -f rawvideo -pix_fmt gray -s 64x48 -r 25 -i '" +
+                           dir.file("frames.gray").string() +
+                           "' -c:v mpeg2video -bf 2 -g 12 -q:v 2 '" + clip + "'")
+                              .c_str()),
+              0);
+    base::RecordingMessages messages;
+    base::MemoryPreferences preferences;
+    document::Document doc;
+    ASSERT_TRUE(doc.open(demo(), nullptr, messages));
+    ASSERT_TRUE(document::build_for_preview(doc, nullptr, messages));
+    doc.script().settings.back_movie = base::utf8_to_utf16(clip);
+    PreviewWindow window(nullptr, doc, messages, preferences);
+    // The clip is shorter than the subtitles: asked, and kept on No.
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{document::kMovieShorterText});
+    window.show();
+    for (int frame : {37, 99, 64, 38}) {
+        window.session().show_frame(frame);
+        window.refresh();
+        const QImage shown = gui_test::grab(window.canvas());
+        // ffmpeg keeps grey v as video-range luma 16 + v * 219 / 255.
+        const int expected = 16 + level(frame) * 219 / 255;
+        EXPECT_NEAR(qGreen(shown.pixel(4, 4)), expected, 3) << "frame " << frame;
+    }
 }
 
 }  // namespace
