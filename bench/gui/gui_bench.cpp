@@ -13,7 +13,9 @@
 #include "base/progress.h"
 #include "bench_script.h"
 #include "document/document.h"
+#include "document/preview.h"
 #include "gui/main_window.h"
+#include "gui/preview_window.h"
 #include "script/script.h"
 
 namespace {
@@ -88,6 +90,74 @@ void BM_StyleEditorSample(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_StyleEditorSample)->Unit(benchmark::kMillisecond);
+
+// The preview on a 2,000-event script whose subpictures are built: opening the window over
+// the build, one drag step (snap, compose, redraw), a move written back with its incremental
+// rebuild, and stepping to the next subpicture.
+struct ShownPreview {
+    ShownPreview() {
+        doc.open(write_script(dir, 2000), nullptr, messages);
+        document::build_for_preview(doc, nullptr, messages);
+    }
+    QTemporaryDir dir;
+    base::SilentMessages messages;
+    base::MemoryPreferences preferences;
+    document::Document doc;
+};
+
+void BM_PreviewOpenOverTheBuild(benchmark::State& state) {
+    ShownPreview p;
+    for (auto _ : state) {
+        gui::PreviewWindow window(nullptr, p.doc, p.messages, p.preferences);
+        window.show();
+        QCoreApplication::processEvents();
+    }
+}
+BENCHMARK(BM_PreviewOpenOverTheBuild)->Unit(benchmark::kMillisecond);
+
+void BM_PreviewDragStep(benchmark::State& state) {
+    ShownPreview p;
+    gui::PreviewWindow window(nullptr, p.doc, p.messages, p.preferences);
+    window.show();
+    window.display().guides.vertical = {100, 360, 620};
+    const document::Box box = window.session().boxes().at(0);
+    window.press({box.x + 2, box.y + 2}, {});
+    int step = 0;
+    for (auto _ : state) {
+        step = (step + 1) % 40;
+        window.drag({box.x + 2 + step, box.y + 2 - step}, {});
+        QCoreApplication::processEvents();
+    }
+    window.release({box.x + 2, box.y + 2}, {});
+}
+BENCHMARK(BM_PreviewDragStep)->Unit(benchmark::kMillisecond);
+
+void BM_PreviewMoveAndRebuild(benchmark::State& state) {
+    ShownPreview p;
+    document::PreviewSession session(p.doc);
+    session.select(0);
+    document::Box box = session.boxes().at(0);
+    int step = 0;
+    for (auto _ : state) {
+        box.y += (++step % 2 == 0) ? 5 : -5;
+        session.move_selected(box, p.messages);
+    }
+}
+BENCHMARK(BM_PreviewMoveAndRebuild)->Unit(benchmark::kMillisecond);
+
+void BM_PreviewNextSubpicture(benchmark::State& state) {
+    ShownPreview p;
+    gui::PreviewWindow window(nullptr, p.doc, p.messages, p.preferences);
+    window.show();
+    for (auto _ : state) {
+        if (!window.session().next()) {
+            window.session().show_frame(window.session().first_frame());
+        }
+        window.refresh();
+        QCoreApplication::processEvents();
+    }
+}
+BENCHMARK(BM_PreviewNextSubpicture)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

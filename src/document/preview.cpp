@@ -487,8 +487,8 @@ bool PreviewSession::rebuild(int32_t subtitle, base::Messages& messages) {
         selected_member() != nullptr ? selected_member()->event : nullptr;
     const bool ok = timeline::Rebuild(b.timeline, *b.context, subtitle, m_shown);
     // A subtitle that draws nothing leaves `shown` where it was, which may be past the end now.
-    m_shown = std::clamp<int32_t>(m_shown, 0,
-                                  static_cast<int32_t>(b.timeline.subpictures().size()) - 1);
+    m_shown =
+        std::clamp<int32_t>(m_shown, 0, static_cast<int32_t>(b.timeline.subpictures().size()) - 1);
     if (!ok) {
         messages.error(timeline::kBuildAllErrorText);
     }

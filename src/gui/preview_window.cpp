@@ -32,8 +32,8 @@
 #include "gui/file_dialog.h"
 #include "gui/preview_dialogs.h"
 #include "gui/progress_dialog.h"
-#include "gui/subtitle_editor.h"
 #include "gui/qt_text.h"
+#include "gui/subtitle_editor.h"
 #include "script/script.h"
 
 namespace tessara::gui {

@@ -108,9 +108,9 @@ class PreviewWindow final : public QDialog {
     // Alive as long as the window: after one transfer only the changes travel.
     link::PreviewLinkServer m_server;
     std::optional<render::Bitmap<uint32_t>> m_background;  // SSA colours, the frame's size
-    std::unique_ptr<media::Movie> m_movie;                  // the movie background, indexed
-    int64_t m_movie_offset = 0;        // the output frame the movie's first frame stands at
-    int64_t m_movie_background = -1;   // the movie frame m_background holds
+    std::unique_ptr<media::Movie> m_movie;                 // the movie background, indexed
+    int64_t m_movie_offset = 0;       // the output frame the movie's first frame stands at
+    int64_t m_movie_background = -1;  // the movie frame m_background holds
 
     // A drag in progress: the member, its box and the pointer when it began, where it is now.
     struct Drag {

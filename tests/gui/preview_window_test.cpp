@@ -11,8 +11,8 @@
 #include <fstream>
 
 #include "base/messages.h"
-#include "base/text.h"
 #include "base/preferences.h"
+#include "base/text.h"
 #include "document/document.h"
 #include "document/preview.h"
 #include "document/preview_dialogs.h"

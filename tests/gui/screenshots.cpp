@@ -3,14 +3,17 @@
 // platform with the demo script.
 #include <QApplication>
 #include <QDir>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 
 #include "base/messages.h"
 #include "base/preferences.h"
 #include "document/preview.h"
+#include "gui/feed_window.h"
 #include "gui/main_window.h"
 #include "gui/preview_dialogs.h"
 #include "gui/preview_window.h"
@@ -108,6 +111,32 @@ int main(int argc, char** argv) {
         save(background, "preview-background");
         background.close();
         preview.close();
+        tessara::gui::FeedWindow feed(&window);
+        feed.show("Feeding 12 total subtitles (12 new, 0 deleted)\n\nPlease start VirtualDub "
+                  "preview with the Tessara plugin configured to start the data upload, or click "
+                  "cancel to return to the edit/preview mode.",
+                  "00:00:00:00", false);
+        feed.set_status("Waiting for the plugin to open the connection...");
+        save(feed, "preview-feed");
+        feed.hide();
+        // Over a frame of a film: a test picture made by ffmpeg, when it is installed.
+        QTemporaryDir clips;
+        const QString clip = clips.filePath("film.mpg");
+        const std::string make = "ffmpeg -v error -y -f lavfi -i testsrc=size=720x576:rate=25 "
+                                 "-t 8 -c:v mpeg2video -q:v 3 '" +
+                                 clip.toStdString() + "' >/dev/null 2>&1";
+        if (std::system(make.c_str()) == 0) {
+            window.document().script().settings.back_movie = clip.toStdU16String();
+            tessara::gui::PreviewWindow over_film(&window, window.document(), messages,
+                                                  preferences);
+            over_film.session().next();
+            over_film.refresh();
+            over_film.resize(over_film.sizeHint());
+            over_film.show();
+            save(over_film, "preview-over-movie");
+            over_film.close();
+            window.document().script().settings.back_movie.clear();
+        }
     } else {
         std::fprintf(stderr, "could not build the preview\n");
         ++failures;
