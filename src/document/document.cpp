@@ -125,6 +125,24 @@ std::optional<SettingText> Document::apply_settings(const std::vector<SettingTex
     return refused;
 }
 
+std::optional<std::string> Document::snapshot() const {
+    base::SilentMessages quiet;
+    return script::serialize_script(*m_script, quiet);
+}
+
+bool Document::restore(const std::string& snapshot, base::Messages& messages) {
+    auto restored = std::make_unique<script::Script>();
+    restored->reset(true, m_script->settings.treat_n_as_N);
+    if (!script::read_script_bytes(*restored, snapshot, m_script->settings.source_path, {},
+                                   messages)) {
+        return false;
+    }
+    restored->settings.modified = true;
+    m_build.reset();
+    m_script = std::move(restored);
+    return true;
+}
+
 bool Document::save(base::Messages& messages) {
     if (!script::save_script(*m_script, std::nullopt, messages)) {
         return false;

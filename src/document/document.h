@@ -106,6 +106,13 @@ class Document {
     std::optional<DrawnEvent> draw_sample(const script::Style& style, std::u16string_view text,
                                           base::Messages& messages) const;
 
+    // The script as its saved file would hold it, to go back to later (the preview's undo);
+    // nothing when it cannot be written as it stands.
+    std::optional<std::string> snapshot() const;
+    // Puts the script back as a snapshot held it: the file name and the saved-once flag stay, the
+    // document is modified and the last build is gone. False (reported) when it does not read.
+    bool restore(const std::string& snapshot, base::Messages& messages);
+
     script::Script& script() { return *m_script; }
     const script::Script& script() const { return *m_script; }
     bool has_file() const;

@@ -467,7 +467,8 @@ bool PreviewSession::set_override(script::DialogueEvent& event,
         return true;
     }
     if (record) {
-        m_undo.push_back({&event, event.user_override, value});
+        m_undo.push_back({event_index(m_document.script(), &event), event.user_override, value,
+                          std::nullopt, m_frame});
         m_redo.clear();
     }
     event.user_override = value;
@@ -578,14 +579,24 @@ bool PreviewSession::delete_selected(base::Messages& messages) {
     if (index < 0) {
         return false;
     }
-    const int64_t frame = m_frame;
+    std::optional<std::string> before = m_document.snapshot();
     // The build points at the event: it goes before the event does.
-    m_undo.clear();
-    m_redo.clear();
     m_presented_positions.clear();
     m_selected = -1;
     script::delete_event(m_document.script(), static_cast<size_t>(index));
     m_document.script().settings.modified = true;
+    m_redo.clear();
+    if (before) {
+        m_undo.push_back({-1, std::nullopt, std::nullopt, std::move(before), m_frame});
+    } else {
+        m_undo.clear();  // a script that cannot be written as it stands cannot be gone back to
+    }
+    return rebuild_all(m_frame, messages);
+}
+
+bool PreviewSession::rebuild_all(int64_t frame, base::Messages& messages) {
+    m_presented_positions.clear();
+    m_selected = -1;
     if (!build_for_preview(m_document, nullptr, messages)) {
         return false;
     }
@@ -595,29 +606,62 @@ bool PreviewSession::delete_selected(base::Messages& messages) {
     return true;
 }
 
+bool PreviewSession::apply_change(Change& change, bool undoing, base::Messages& messages) {
+    if (change.script) {
+        std::optional<std::string> other = m_document.snapshot();
+        if (!other || !m_document.restore(*change.script, messages)) {
+            return false;
+        }
+        change.script = std::move(other);
+        return rebuild_all(change.frame, messages);
+    }
+    const auto& events = m_document.script().events();
+    if (change.event < 0 || static_cast<size_t>(change.event) >= events.size()) {
+        return false;
+    }
+    show_frame(change.frame);
+    return set_override(*events[static_cast<size_t>(change.event)],
+                        undoing ? change.before : change.after, messages, false);
+}
+
 bool PreviewSession::undo(base::Messages& messages) {
     if (m_undo.empty()) {
         return false;
     }
-    PositionChange change = m_undo.back();
+    Change change = std::move(m_undo.back());
     m_undo.pop_back();
-    m_redo.push_back(change);
-    return set_override(*change.event, change.before, messages, false);
+    const bool ok = apply_change(change, true, messages);
+    m_redo.push_back(std::move(change));
+    return ok;
 }
 
 bool PreviewSession::redo(base::Messages& messages) {
     if (m_redo.empty()) {
         return false;
     }
-    PositionChange change = m_redo.back();
+    Change change = std::move(m_redo.back());
     m_redo.pop_back();
-    m_undo.push_back(change);
-    return set_override(*change.event, change.after, messages, false);
+    const bool ok = apply_change(change, false, messages);
+    m_undo.push_back(std::move(change));
+    return ok;
 }
 
-void PreviewSession::shown_changed(int32_t shown) {
-    m_undo.clear();
+void PreviewSession::begin_edit() {
+    m_before_edit = m_document.snapshot();
+}
+
+void PreviewSession::end_edit(bool changed, int32_t shown) {
+    std::optional<std::string> before = std::move(m_before_edit);
+    m_before_edit.reset();
+    if (!changed) {
+        return;
+    }
     m_redo.clear();
+    if (before) {
+        m_undo.push_back({-1, std::nullopt, std::nullopt, std::move(before), m_frame});
+    } else {
+        m_undo.clear();
+    }
     m_shown = std::clamp<int32_t>(shown, 0,
                                   static_cast<int32_t>(build().timeline.subpictures().size()) - 1);
     m_frame = start().frame;

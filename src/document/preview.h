@@ -210,15 +210,18 @@ class PreviewSession {
     // Asks, then deletes the selected subtitle's event and builds again.
     bool delete_selected(base::Messages& messages);
 
-    // Undo and redo of the moves made in this session.
+    // Undo and redo of the moves, edits and deletes made in this session. A move goes back by
+    // itself; an edit or a delete puts the whole script back as it was and builds again.
     bool can_undo() const { return !m_undo.empty(); }
     bool can_redo() const { return !m_redo.empty(); }
     bool undo(base::Messages& messages);
     bool redo(base::Messages& messages);
 
-    // After an edit made elsewhere (the subtitle editor) moved the shown subpicture. The undo
-    // history of moves ends there: the edit may have replaced the events it names.
-    void shown_changed(int32_t shown);
+    // Around an edit made elsewhere (the subtitle editor): before it, the script is kept for
+    // undo; after it, `changed` says whether it went through and `shown` is the subpicture the
+    // edit's rebuild moved to.
+    void begin_edit();
+    void end_edit(bool changed, int32_t shown);
 
     // The subpicture drawn at the output frame size: over `background` (the frame size) when
     // given, else over `back_color`.
@@ -229,11 +232,18 @@ class PreviewSession {
                                    const DraggedMember* dragged = nullptr);
 
   private:
-    struct PositionChange {
-        script::DialogueEvent* event;
+    // One step back: a manual position (the event by its number, which stays right because
+    // steps are undone in order), or the whole script as its file held it.
+    struct Change {
+        int64_t event = -1;
         std::optional<script::UserOverride> before;
         std::optional<script::UserOverride> after;
+        std::optional<std::string> script;  // the other state of a script step
+        int64_t frame = 0;
     };
+    bool apply_change(Change& change, bool undoing, base::Messages& messages);
+    // After the script was replaced: build again and show `frame`.
+    bool rebuild_all(int64_t frame, base::Messages& messages);
 
     timeline::Subpicture& shown_subpicture();
     const timeline::SubpictureMember* selected_member() const;
@@ -256,7 +266,8 @@ class PreviewSession {
     int64_t m_frame = 0;
     int32_t m_selected = -1;
     std::vector<Presented> m_presented_positions;
-    std::vector<PositionChange> m_undo, m_redo;
+    std::vector<Change> m_undo, m_redo;
+    std::optional<std::string> m_before_edit;
 };
 
 }  // namespace tessara::document

@@ -748,9 +748,9 @@ void PreviewWindow::edit_selected() {
         return;
     }
     int32_t shown = m_session.shown();
-    if (edit_subtitle(this, m_document, subtitle, shown, m_messages, m_preferences)) {
-        m_session.shown_changed(shown);
-    }
+    m_session.begin_edit();
+    const bool changed = edit_subtitle(this, m_document, subtitle, shown, m_messages, m_preferences);
+    m_session.end_edit(changed, shown);
     refresh();
 }
 

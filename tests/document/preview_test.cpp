@@ -8,6 +8,7 @@
 #include "base/messages.h"
 #include "document/document.h"
 #include "document/preview_dialogs.h"
+#include "document/subtitle_editor.h"
 #include "script/script.h"
 #include "test_support.h"
 
@@ -200,6 +201,30 @@ TEST(PreviewSession, DeletingAsksAndRemovesTheEvent) {
               (std::vector<std::string>{kDeleteSubtitleText, kDeleteSubtitleText}));
     EXPECT_EQ(session.selected(), -1);
     EXPECT_FALSE(session.subpicture().members.empty());
+
+    // A delete and an edit go back with the whole script, and come again.
+    const std::u16string first_text = doc.script().events()[0]->plain_text;
+    session.select(0);
+    const int32_t subtitle = session.selected_subtitle();
+    auto edit = load_subtitle_edit(doc, subtitle);
+    ASSERT_TRUE(edit);
+    edit->text = u"Changed";
+    int32_t shown = session.shown();
+    session.begin_edit();
+    ASSERT_EQ(apply_subtitle_edit(doc, subtitle, *edit, shown, messages),
+              SubtitleEditResult::Changed);
+    session.end_edit(true, shown);
+    EXPECT_EQ(doc.script().events()[0]->plain_text, u"Changed");
+    ASSERT_TRUE(session.undo(messages));
+    EXPECT_EQ(doc.script().events()[0]->plain_text, first_text);
+    ASSERT_TRUE(session.undo(messages));
+    EXPECT_EQ(doc.script().events().size(), events);
+    ASSERT_TRUE(session.redo(messages));
+    ASSERT_TRUE(session.redo(messages));
+    EXPECT_EQ(doc.script().events().size(), events - 1);
+    EXPECT_EQ(doc.script().events()[0]->plain_text, u"Changed");
+    EXPECT_FALSE(session.can_redo());
+    EXPECT_TRUE(doc.modified());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
@@ -107,6 +108,20 @@ TEST_F(Preview, SteppingTheSlidersAndClosingWriteBack) {
     EXPECT_TRUE(doc.script().settings.stop_is_next);
     EXPECT_EQ(doc.script().settings.guides, std::vector<int32_t>{400});
     EXPECT_TRUE(doc.modified());
+}
+
+// Feed plug-in waits for the plug-in in its dialog; Cancel ends the wait without a message.
+TEST_F(Preview, FeedingWaitsInItsDialogUntilCancelled) {
+    QString status;
+    gui_test::with_next_dialog([&](QWidget& dialog) {
+        QTest::qWait(150);  // a wait slice or more
+        status = dialog.findChild<QLabel*>("status")->text();
+        dialog.findChild<QPushButton*>("cancel")->click();
+    });
+    qobject_cast<QPushButton*>(window->control("feed"))->click();
+    EXPECT_EQ(status, "Waiting for the plugin to open the connection...");
+    EXPECT_TRUE(messages.texts().empty()) << messages.texts().front();
+    EXPECT_EQ(window->findChild<QDialog*>("feed"), nullptr);  // closed with the transfer
 }
 
 // A movie background shows the movie's frame N at output frame N (its first frame at
