@@ -749,7 +749,8 @@ void PreviewWindow::edit_selected() {
     }
     int32_t shown = m_session.shown();
     m_session.begin_edit();
-    const bool changed = edit_subtitle(this, m_document, subtitle, shown, m_messages, m_preferences);
+    const bool changed =
+        edit_subtitle(this, m_document, subtitle, shown, m_messages, m_preferences);
     m_session.end_edit(changed, shown);
     refresh();
 }

@@ -112,19 +112,21 @@ int main(int argc, char** argv) {
         background.close();
         preview.close();
         tessara::gui::FeedWindow feed(&window);
-        feed.show("Feeding 12 total subtitles (12 new, 0 deleted)\n\nPlease start VirtualDub "
-                  "preview with the Tessara plugin configured to start the data upload, or click "
-                  "cancel to return to the edit/preview mode.",
-                  "00:00:00:00", false);
+        feed.show(
+            "Feeding 12 total subtitles (12 new, 0 deleted)\n\nPlease start VirtualDub "
+            "preview with the Tessara plugin configured to start the data upload, or click "
+            "cancel to return to the edit/preview mode.",
+            "00:00:00:00", false);
         feed.set_status("Waiting for the plugin to open the connection...");
         save(feed, "preview-feed");
         feed.hide();
         // Over a frame of a film: a test picture made by ffmpeg, when it is installed.
         QTemporaryDir clips;
         const QString clip = clips.filePath("film.mpg");
-        const std::string make = "ffmpeg -v error -y -f lavfi -i testsrc=size=720x576:rate=25 "
-                                 "-t 8 -c:v mpeg2video -q:v 3 '" +
-                                 clip.toStdString() + "' >/dev/null 2>&1";
+        const std::string make =
+            "ffmpeg -v error -y -f lavfi -i testsrc=size=720x576:rate=25 "
+            "-t 8 -c:v mpeg2video -q:v 3 '" +
+            clip.toStdString() + "' >/dev/null 2>&1";
         if (std::system(make.c_str()) == 0) {
             window.document().script().settings.back_movie = clip.toStdU16String();
             tessara::gui::PreviewWindow over_film(&window, window.document(), messages,
