@@ -377,7 +377,7 @@ void PreviewWindow::build_controls() {
     m_outside_safe = new QListWidget(this);
     m_outside_safe->setObjectName("outside_safe");
     m_outside_safe->setMaximumHeight(110);
-    connect(m_outside_safe, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
+    connect(m_outside_safe, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
         m_session.show_frame(item->data(Qt::UserRole).toLongLong());
         refresh();
     });
@@ -479,6 +479,9 @@ void PreviewWindow::refresh() {
     m_start->setText(qt(m_session.timecode(m_session.start().frame)));
     m_stop->setText(qt(m_session.stop_text(fnv)));
     m_time->setText(qt(m_session.timecode(m_session.frame())));
+    // A delete or an undo can change the timeline's extent.
+    m_position->setRange(static_cast<int>(m_session.first_frame()),
+                         static_cast<int>(m_session.last_frame()));
     m_position->setValue(static_cast<int>(m_session.frame()));
     const bool selected = m_session.selected() >= 0;
     const auto [start, stop] = m_session.selected_times(fnv);
@@ -506,15 +509,24 @@ void PreviewWindow::refresh() {
     m_edit->setEnabled(selected);
     m_next_subtitle->setEnabled(m_session.subpicture().members.size() > 1);
 
-    m_outside_safe->clear();
     const auto& settings = m_document.script().settings;
-    for (const auto& entry : m_session.outside_safe_area(document::safe_area(
-             m_session.frame_width(), m_session.frame_height(), settings.safe_frm))) {
-        auto* item =
-            new QListWidgetItem(qt(m_session.timecode(entry.frame)) + "  " +
-                                    qt(document::display_text(m_document.script(), entry.text)),
-                                m_outside_safe);
-        item->setData(Qt::UserRole, QVariant::fromValue<qlonglong>(entry.frame));
+    const auto outside = m_session.outside_safe_area(
+        document::safe_area(m_session.frame_width(), m_session.frame_height(), settings.safe_frm));
+    std::vector<std::pair<int64_t, int64_t>> keys;
+    for (const auto& entry : outside) {
+        keys.emplace_back(entry.frame, entry.event);
+    }
+    // The list is made again only when it changed: a click on it refreshes the window.
+    if (keys != m_outside_keys) {
+        m_outside_keys = std::move(keys);
+        m_outside_safe->clear();
+        for (const auto& entry : outside) {
+            auto* item = new QListWidgetItem(
+                qt(m_session.timecode(entry.frame)) + "  " +
+                    qt(document::display_text(m_document.script(), entry.text)),
+                m_outside_safe);
+            item->setData(Qt::UserRole, QVariant::fromValue<qlonglong>(entry.frame));
+        }
     }
     paint_frame();
     m_refreshing = false;

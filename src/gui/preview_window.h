@@ -140,6 +140,7 @@ class PreviewWindow final : public QDialog {
     QSlider* m_position;
     QSlider* m_jog;
     QListWidget* m_outside_safe;
+    std::vector<std::pair<int64_t, int64_t>> m_outside_keys;  // what the list shows
     bool m_refreshing = false;
 };
 
