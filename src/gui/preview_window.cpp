@@ -521,10 +521,10 @@ void PreviewWindow::refresh() {
         m_outside_keys = std::move(keys);
         m_outside_safe->clear();
         for (const auto& entry : outside) {
-            auto* item = new QListWidgetItem(
-                qt(m_session.timecode(entry.frame)) + "  " +
-                    qt(document::display_text(m_document.script(), entry.text)),
-                m_outside_safe);
+            auto* item =
+                new QListWidgetItem(qt(m_session.timecode(entry.frame)) + "  " +
+                                        qt(document::display_text(m_document.script(), entry.text)),
+                                    m_outside_safe);
             item->setData(Qt::UserRole, QVariant::fromValue<qlonglong>(entry.frame));
         }
     }
