@@ -11,8 +11,18 @@ QString text_of(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// A message longer than this many lines (an import report, a long list) shows its start, with
+// the whole text under Show Details, so that the box stays on the screen.
+constexpr qsizetype kShownLines = 16;
+
 void show(QWidget* parent, QMessageBox::Icon icon, std::string_view text) {
-    QMessageBox box(icon, kCaption, text_of(text), QMessageBox::Ok, parent);
+    const QString whole = text_of(text);
+    const QStringList lines = whole.split('\n');
+    QMessageBox box(icon, kCaption, whole, QMessageBox::Ok, parent);
+    if (lines.size() > kShownLines) {
+        box.setText(lines.mid(0, kShownLines).join('\n') + "\n...");
+        box.setDetailedText(whole);
+    }
     box.exec();
 }
 

@@ -219,6 +219,22 @@ TEST(GuiMessages, AQuestionIsAModalBoxAnsweredByItsButtons) {
     EXPECT_EQ(seen, "File has changed. Are you sure?");
     gui_test::with_next_dialog([](QWidget&) {});  // closed with its escape button
     EXPECT_EQ(messages.ask("Go on?", base::AskKind::OkCancel), base::Answer::Cancel);
+
+    // A long report shows its start; the whole text is under Show Details.
+    std::string report;
+    for (int i = 1; i <= 40; ++i) {
+        report += "line " + std::to_string(i) + "\n";
+    }
+    QString shown, details;
+    gui_test::with_next_dialog([&](QWidget& w) {
+        auto& box = dynamic_cast<QMessageBox&>(w);
+        shown = box.text();
+        details = box.detailedText();
+    });
+    messages.inform(report);
+    EXPECT_TRUE(shown.startsWith("line 1\n") && shown.endsWith("line 16\n..."))
+        << shown.toStdString();
+    EXPECT_EQ(details, QString::fromStdString(report));
 }
 
 }  // namespace
