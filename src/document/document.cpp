@@ -119,9 +119,11 @@ std::optional<SettingText> Document::apply_settings(const std::vector<SettingTex
     if (!refused) {
         script::convert_pending_segments(m_script->settings, messages);
     }
-    // "CodePage" and "MBCodePage" decide how an 8-bit script's runs are decoded: the settings
-    // applied before a refused one count as well.
+    // "CodePage" and "MBCodePage" decide how an 8-bit script's runs are decoded, and ResX, ResY
+    // and Minus2 the size margins and fonts are scaled to: the settings applied before a refused
+    // one count as well.
     m_script->bind_events();
+    m_script->follow_output_size();
     return refused;
 }
 

@@ -431,12 +431,9 @@ bool apply_rendering_dialog(Document& document, const RenderingDialog& input,
 
     const bool changed = detail::saved_differently(settings, values);
     settings.assign_values(values);
-    // The layout scales margins and fonts to the output size the loader derived from these
-    // settings; it must follow them now rather than at the next load.
-    script.output_width = values.res_x;
-    script.output_height = values.res_y - values.minus2;
-    settings.playing_resolution[2] = script.output_width;
-    settings.playing_resolution[3] = script.output_height;
+    // The layout scales margins and fonts to the output size; it follows the settings now
+    // rather than at the next load.
+    script.follow_output_size();
     // The forced character set and the system code page decide how an 8-bit script's runs are
     // decoded.
     script.bind_events();

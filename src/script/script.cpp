@@ -178,6 +178,12 @@ void Script::bind_event(DialogueEvent& ev) {
     fill_run_colours(ev.runs, *ev.bound_style, settings.old_scale());
 }
 
+void Script::follow_output_size() {
+    output_width = settings.res_x;
+    output_height = settings.res_y - settings.minus2;
+    settings.playing_resolution = {ssa_width, ssa_height, output_width, output_height};
+}
+
 void Script::bind_events() {
     for (auto& ev : m_events) {
         bind_event(*ev);

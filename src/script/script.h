@@ -146,6 +146,9 @@ class Script {
     // again from its kept line. An event without a line keeps its runs.
     void bind_events();
     void bind_event(DialogueEvent& ev);
+    // The output size the layout scales margins and fonts to: ResX by ResY less Minus2, taken
+    // again whenever those settings change (loading, the rendering dialog, --set).
+    void follow_output_size();
     // A style precedence list kept to existing styles, with the unlisted ones appended in file
     // order.
     std::vector<std::u16string> completed_style_order(std::vector<std::u16string> order) const;

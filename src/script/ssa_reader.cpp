@@ -682,10 +682,7 @@ bool Reader::finish(std::u16string_view source_path) {
     // line) and a reload would decode them.
     m_script.bind_events();
     m_script.order_styles();
-    m_script.output_width = s.res_x;
-    m_script.output_height = s.res_y - s.minus2;
-    s.playing_resolution = {m_script.ssa_width, m_script.ssa_height, m_script.output_width,
-                            m_script.output_height};
+    m_script.follow_output_size();
     if (s.honor_file.empty() && m_options.preferences != nullptr) {
         s.honor_file =
             base::utf8_to_utf16(m_options.preferences->get_string_or("Files", "HonorPalette", ""));

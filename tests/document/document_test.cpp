@@ -208,6 +208,27 @@ TEST(Document, EightBitEventsFollowTheCharacterSetsOfTheirStyles) {
     EXPECT_EQ(style_code_page(ansi.script(), cyr), 1252);
 }
 
+// A frame size changed after loading (--set ResY=480) scales margins and fonts as the same
+// setting read from the file does.
+TEST(Document, ChangedFrameSizeDrawsAsIfLoadedWithIt) {
+    test::TempDir dir;
+    base::RecordingMessages messages;
+    Document changed;
+    ASSERT_TRUE(changed.open(demo(), nullptr, messages));
+    ASSERT_FALSE(changed.apply_settings({{"ResX", "704"}, {"ResY", "480"}}, messages));
+    ASSERT_TRUE(changed.save_as(dir.file("ntsc.ssa").string(), messages));
+    Document loaded;
+    ASSERT_TRUE(loaded.open(dir.file("ntsc.ssa").string(), nullptr, messages));
+    for (size_t event : {0u, 2u}) {
+        auto a = changed.draw_event(event, messages);
+        auto b = loaded.draw_event(event, messages);
+        ASSERT_TRUE(a && b);
+        EXPECT_EQ(a->image.width(), b->image.width()) << event;
+        EXPECT_EQ(a->image.height(), b->image.height()) << event;
+    }
+    EXPECT_EQ(changed.script().output_height, 478);
+}
+
 TEST(Document, GeneratedScriptNameFollowsTheScriptType) {
     test::TempDir dir;
     fs::copy_file(demo(), dir.file("film.ssa"));
