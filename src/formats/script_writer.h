@@ -49,6 +49,10 @@ using LocalClock = std::function<std::tm()>;
 // emphasis 2 colours are slots 0, 1 and 2; timeline/colour_slots.h says which class each draws.
 inline constexpr int kClassCount = 4;
 
+// What the run writes for each subpicture's picture: a file of the ImgType setting's type, or
+// an 8-bit palette PNG whose background is transparent (named NAME_NNNN.png).
+enum class PictureFiles : uint8_t { ImageType, TransparentPng };
+
 struct DisplayArea {
     int32_t left = 0;
     int32_t top = 0;
@@ -120,6 +124,8 @@ class ScriptWriter {
     // The script's folder (up to and including its last separator, '/' or '\'), then the
     // characters 33-126 of the script's title, then '_'. Bitmap names continue with "NNNN.ext".
     std::u16string bitmap_prefix(std::u16string_view script_path) const;
+
+    virtual PictureFiles picture_files() const { return PictureFiles::ImageType; }
 
     // Palette index stored for pixel classes 0-3 in indexed bitmaps. The bitmap type does not
     // matter to any target.

@@ -298,7 +298,9 @@ bool Run::write_subpicture(const Subpicture& sp, size_t drawn_index,
     }
 
     const int32_t n = ++m_bitmap_count;
-    const std::u16string extension = base::to_u16(imaging::image_type_extension(m_image_type));
+    const bool png = m_writer->picture_files() == formats::PictureFiles::TransparentPng;
+    const std::u16string extension =
+        base::to_u16(picture_extension(m_settings.scr_type, m_settings.img_type));
     const std::u16string name = m_names.bitmap_title + format_u16("_%04d.", n) + extension;
     m_writer->set_file(name, n);
     m_writer->set_times(sp.start, stop);
@@ -315,8 +317,22 @@ bool Run::write_subpicture(const Subpicture& sp, size_t drawn_index,
     const render::ExtentOptions extent_options = render::extent_options(m_settings);
     if (m_options.generate_bitmaps) {
         const std::string file = utf16_to_utf8(name);
-        if (!imaging::write_bitmap(canvas, m_staged.staged_path(file), extent_options, colours,
-                                   m_image_type, palette_order, extent, *m_staged_messages)) {
+        bool written = false;
+        if (png) {
+            // The contrasts become opacities: 0-15 spread over 0-255.
+            imaging::ClassOpacity opacity{};
+            for (size_t k = 0; k < opacity.size(); ++k) {
+                opacity[k] = static_cast<uint8_t>(m_writer->contrast()[k] * 17);
+            }
+            written = imaging::write_indexed_png(canvas, m_staged.staged_path(file), extent_options,
+                                                 colours, opacity, palette_order, extent,
+                                                 *m_staged_messages);
+        } else {
+            written =
+                imaging::write_bitmap(canvas, m_staged.staged_path(file), extent_options, colours,
+                                      m_image_type, palette_order, extent, *m_staged_messages);
+        }
+        if (!written) {
             m_messages.error(kBitmapSaveErrorText);
             return false;
         }
@@ -476,6 +492,14 @@ OutputNames derive_output_names(std::u16string_view output_file) {
         }
     }
     return names;
+}
+
+std::string picture_extension(script::ScriptType type, std::u16string_view img_type) {
+    if (formats::make_script_writer(type)->picture_files() ==
+        formats::PictureFiles::TransparentPng) {
+        return "png";
+    }
+    return std::string(imaging::image_type_extension(imaging::image_type_id(img_type)));
 }
 
 bool run_generation(script::Script& script, const GenerationOptions& options,

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "formats/script_writer.h"
+#include "script/settings.h"
 
 namespace tessara::base {
 class Messages;
@@ -33,6 +34,10 @@ struct OutputNames {
     std::u16string bitmap_title;  // the title's characters 33-126
 };
 OutputNames derive_output_names(std::u16string_view output_file);
+
+// The extension (without the dot) of the pictures a run writes for the script type: "png" for
+// a type that takes transparent PNGs, else the ImgType setting's; empty for an unknown ImgType.
+std::string picture_extension(script::ScriptType type, std::u16string_view img_type);
 
 struct GenerationOptions {
     bool generate_bitmaps = true;        // off: only the script, with the same names and areas

@@ -80,7 +80,7 @@ TEST(Generation, OutputNamesComeFromTheScriptPath) {
 // (TESSARA_REGENERATE_GOLDEN=1 writes them anew).
 TEST(Generation, EveryScriptTypeMatchesItsGoldenFile) {
     const char* types[][2] = {{"SON", "son"}, {"SST", "sst"}, {"IAU", "txt"}, {"SMX", "sub"},
-                              {"IMG", "sub"}, {"USF", "usf"}, {"SCR", "scr"}};
+                              {"IMG", "sub"}, {"USF", "usf"}, {"SCR", "scr"}, {"SPU", "xml"}};
     for (auto [key, ext] : types) {
         test::TempDir dir;
         const auto out = dir.file(std::string("film.") + ext);
