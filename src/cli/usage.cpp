@@ -14,7 +14,7 @@ Commands:
                          --json lists settings, styles and events (with frames)
   generate SCRIPT [-o OUTPUT] [--no-bitmaps]
                          convert: the authoring script of the ScrType setting
-                         (SON, SST, IAU, SMX, IMG, USF, SCR, SPU; change it with
+                         (SON, SST, IAU, SMX, IMG, USF, SCR, SPU, VOBSUB; change it with
                          --set ScrType=SST) and one bitmap per subpicture beside
                          it; OUTPUT defaults to the OutputFile setting
   import SCRIPT.ass [-o OUT.ssa] [--utf8] [--code-page N]
@@ -108,9 +108,10 @@ Example:
      R"(usage: tessara generate SCRIPT [-o OUTPUT] [--no-bitmaps]
 
 Converts SCRIPT: writes the authoring script of the ScrType setting (SON, SST,
-IAU, SMX, IMG, USF, SCR or SPU) and one bitmap per subpicture beside it, in the
-ImgType format (BMP, TIFF, TGA or YC); for SON a palette file (.spf) too; for
-SPU (the XML of dvdauthor's spumux) transparent PNGs, NAME_0001.png ... With
+IAU, SMX, IMG, USF, SCR, SPU or VOBSUB) and one bitmap per subpicture beside
+it, in the ImgType format (BMP, TIFF, TGA or YC); for SON a palette file (.spf)
+too; for SPU (the XML of dvdauthor's spumux) transparent PNGs, NAME_0001.png ...;
+for VOBSUB (NAME.idx) the pictures go into NAME.sub beside it. With
 DVDSeparate on and DVD segments set, one script per segment. Nothing is written
 when the subtitles do not render or their colours do not fit the palette.
 

@@ -251,9 +251,11 @@ FilesDialogNames files_dialog_names(const FilesDialog& dialog, const Document& d
     if (std::u16string palette = writer->palette_file_name(path); !palette.empty()) {
         names.palette_file = std::move(palette);
     }
-    names.bitmap_pattern = writer->bitmap_prefix(path) + u"NNNN." +
-                           base::to_u16(output::picture_extension(
-                               dialog.script_type, document.script().settings.img_type));
+    const std::string extension =
+        output::picture_extension(dialog.script_type, document.script().settings.img_type);
+    if (!extension.empty()) {  // a type that holds the pictures in its own files has none
+        names.bitmap_pattern = writer->bitmap_prefix(path) + u"NNNN." + base::to_u16(extension);
+    }
     return names;
 }
 

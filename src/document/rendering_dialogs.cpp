@@ -57,6 +57,7 @@ constexpr std::array<ScriptTypeChoice, script::kScriptTypeCount> kScriptTypes = 
     {".usf (Ultech)", ScriptType::USF},
     {".scr (Toshiba)", ScriptType::SCR},
     {".xml (spumux)", ScriptType::SPU},
+    {".idx (VobSub)", ScriptType::VOBSUB},
 }};
 
 constexpr std::array<ResolutionPreset, kCustomResolution + 1> kResolutionPresets = {{

@@ -24,7 +24,7 @@ struct ScriptTypeRow {
 
 // The id that matches no row: one past the highest row id. Ids are never reused or renumbered,
 // so a new type takes the next id and this moves up.
-inline constexpr int32_t kNoScriptTypeId = 8;
+inline constexpr int32_t kNoScriptTypeId = 9;
 
 // The rows in dialog order; a row's 1-based position in this list selects it. New types are
 // appended, so the positions of the older rows stay.

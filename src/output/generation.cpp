@@ -76,7 +76,9 @@ class Run {
           m_summary(summary),
           m_names(derive_output_names(script.settings.output_file)),
           m_writer(formats::make_script_writer(script.settings.scr_type)),
-          m_palette(m_writer->palette_size()) {
+          m_palette(m_writer->palette_size()),
+          m_embedded(m_writer->picture_files() == formats::PictureFiles::InCompanionFile),
+          m_draw(options.generate_bitmaps || m_embedded) {
         if (options.clock) {
             m_writer->set_clock(options.clock);
         }
@@ -122,6 +124,7 @@ class Run {
     base::StagedFiles m_staged;
     std::unique_ptr<base::StagedFiles::TargetMessages> m_staged_messages;
     std::vector<std::string> m_scripts;  // targets of the staged scripts, in order
+    std::vector<std::string> m_companions;
     // Events already warned about as larger than the frame (a blinking event by its first copy).
     std::unordered_set<const script::DialogueEvent*> m_cut_warned;
     std::string m_cut_report;  // one paragraph per cut event
@@ -130,6 +133,11 @@ class Run {
     int32_t m_next_part = 1;
     int32_t m_bitmap_count = 0;
     int32_t m_image_type = 0;
+    // The pictures go into the writer's companion file rather than into files of their own;
+    // they are drawn then even when no bitmaps are asked for, the companion being part of the
+    // script.
+    bool m_embedded = false;
+    bool m_draw = true;
     std::chrono::system_clock::time_point m_started = std::chrono::system_clock::now();
 };
 
@@ -155,7 +163,7 @@ bool Run::build() {
     m_fonts = std::make_unique<render::FontCache>(*m_engine);
     BuildContext context(m_script, *m_fonts, m_messages, nullptr);
     context.layout.generate_bitmaps = false;
-    context.layout.refuse_undrawable = m_options.generate_bitmaps;
+    context.layout.refuse_undrawable = m_draw;
     m_draw_layout = context.layout;
     if (!timeline::BuildAll(m_timeline, context)) {
         m_messages.error(timeline::kBuildAllErrorText);
@@ -204,6 +212,22 @@ bool Run::close_script() {
     if (!base::write_file_direct(m_staged.staged_path(m_file.name), m_file.bytes,
                                  kScriptOpenErrorText, "Error writing to %s", *m_staged_messages)) {
         return false;
+    }
+    const std::string_view companion = m_writer->companion_extension();
+    if (!companion.empty()) {
+        const size_t dot = m_file.name.rfind('.');
+        const std::string name =
+            (dot == std::string::npos || m_file.name.find('/', dot) != std::string::npos
+                 ? m_file.name
+                 : m_file.name.substr(0, dot)) +
+            "." + std::string(companion);
+        if (!base::write_file_direct(m_staged.staged_path(name), m_writer->take_companion(),
+                                     kScriptOpenErrorText, "Error writing to %s",
+                                     *m_staged_messages)) {
+            return false;
+        }
+        m_staged.add(name, kScriptOpenErrorText, false);
+        m_companions.push_back(m_staged.target_path(name));
     }
     m_staged.add(m_file.name, kScriptOpenErrorText, true);
     m_scripts.push_back(m_file.path);
@@ -278,7 +302,7 @@ bool Run::write_subpicture(const Subpicture& sp, size_t drawn_index,
         m_canvas.emplace(m_settings.res_x, m_settings.res_y - m_settings.minus2);
     }
     render::SubpictureCanvas& canvas = *m_canvas;
-    if (m_options.generate_bitmaps) {
+    if (m_draw) {
         base::RecordingMessages failure;
         if (!m_drawer->take(drawn_index, m_drawn, failure)) {
             // The build has reported whatever measuring the subtitle could report; this is
@@ -315,7 +339,14 @@ bool Run::write_subpicture(const Subpicture& sp, size_t drawn_index,
     }
     render::Rect extent;
     const render::ExtentOptions extent_options = render::extent_options(m_settings);
-    if (m_options.generate_bitmaps) {
+    if (m_embedded) {
+        imaging::write_bitmap(canvas, std::string(), extent_options, colours, 5,
+                              imaging::kDefaultPaletteOrder, extent, m_messages);
+        if (extent.empty()) {
+            extent = render::Rect{0, 0, 1, 1};  // a unit shows at least one (clear) pixel
+        }
+        m_writer->set_picture(canvas.classes(), extent);
+    } else if (m_options.generate_bitmaps) {
         const std::string file = utf16_to_utf8(name);
         bool written = false;
         if (png) {
@@ -391,7 +422,7 @@ bool Run::run() {
     if (!open_script(first_path, first)) {
         return false;
     }
-    if (m_options.generate_bitmaps) {
+    if (m_draw) {
         std::vector<const Subpicture*> shown;
         for (const auto& sp : subs) {
             if (!sp->members.empty()) {
@@ -460,6 +491,7 @@ bool Run::run() {
     // Only a complete run replaces anything: the bitmaps, the palette file, then the scripts.
     if (ok && m_staged.commit(m_messages)) {
         m_summary.scripts = m_scripts;
+        m_summary.companions = m_companions;
         m_summary.palette_file = palette_file;
     } else {
         ok = false;
@@ -495,9 +527,13 @@ OutputNames derive_output_names(std::u16string_view output_file) {
 }
 
 std::string picture_extension(script::ScriptType type, std::u16string_view img_type) {
-    if (formats::make_script_writer(type)->picture_files() ==
-        formats::PictureFiles::TransparentPng) {
-        return "png";
+    switch (formats::make_script_writer(type)->picture_files()) {
+        case formats::PictureFiles::TransparentPng:
+            return "png";
+        case formats::PictureFiles::InCompanionFile:
+            return {};
+        case formats::PictureFiles::ImageType:
+            break;
     }
     return std::string(imaging::image_type_extension(imaging::image_type_id(img_type)));
 }

@@ -40,12 +40,12 @@ std::vector<std::pair<int32_t, Colour>> entries(const Palette& p) {
 const std::vector<std::string> kInvalid = {
     "The target script file with the palette to honor has and invalid palette"};
 
-TEST(HonourPalette, ReadsBackWhatSonAndSstHeadersList) {
+TEST(HonourPalette, ReadsBackWhatSonSstAndVobSubHeadersList) {
     Palette written(16);
     written.add(0xFFFFFF);
     written.add(0x0000FF);
     written.add(0x102030);
-    for (ScriptType type : {ScriptType::SON, ScriptType::SST}) {
+    for (ScriptType type : {ScriptType::SON, ScriptType::SST, ScriptType::VOBSUB}) {
         auto w = make_script_writer(type);
         std::string header;
         base::RecordingMessages messages;
@@ -137,7 +137,7 @@ TEST(HonourPalette, OtherTargetsDecline) {
                                                ? "You don't need to honor a palette with I-Author"
                                                : "You don't need to honor a palette with USF"});
     }
-    for (ScriptType type : {ScriptType::SMX, ScriptType::IMG, ScriptType::SCR}) {
+    for (ScriptType type : {ScriptType::SMX, ScriptType::IMG, ScriptType::SCR, ScriptType::SPU}) {
         const Honoured h = honour(type, text);
         EXPECT_FALSE(h.ok);
         EXPECT_EQ(h.messages, std::vector<std::string>{

@@ -10,11 +10,11 @@ using script::ScriptType;
 
 TEST(ScriptTypeTable, RowsInDialogOrder) {
     const auto rows = script_type_table();
-    ASSERT_EQ(rows.size(), 8u);
+    ASSERT_EQ(rows.size(), 9u);
     // The older rows keep their ids and positions; a new type is appended with the next id.
-    const int32_t ids[] = {0, 2, 1, 4, 3, 5, 6, 7};
-    const char* keys[] = {"SON", "SST", "IAU", "SMX", "IMG", "USF", "SCR", "SPU"};
-    const char* extensions[] = {"son", "sst", "txt", "sub", "sub", "usf", "scr", "xml"};
+    const int32_t ids[] = {0, 2, 1, 4, 3, 5, 6, 7, 8};
+    const char* keys[] = {"SON", "SST", "IAU", "SMX", "IMG", "USF", "SCR", "SPU", "VOBSUB"};
+    const char* extensions[] = {"son", "sst", "txt", "sub", "sub", "usf", "scr", "xml", "idx"};
     for (size_t i = 0; i < rows.size(); ++i) {
         EXPECT_EQ(rows[i].id, ids[i]);
         EXPECT_EQ(rows[i].key, keys[i]);
@@ -37,7 +37,8 @@ TEST(ScriptTypeTable, Filter) {
     EXPECT_EQ(f.filter,
               "DVD Maestro (*.son)|*.son|Scenarist (*.sst)|*.sst|I-Author (*.txt)|*.txt|"
               "SubMux (*.sub)|*.sub|Philips IMG 2.0(*.sub)|*.sub|Ultech(c) (*.usf)|*.usf|"
-              "Toshiba (*.scr)|*.scr|spumux XML (*.xml)|*.xml|All files (*.*)|*.*||");
+              "Toshiba (*.scr)|*.scr|spumux XML (*.xml)|*.xml|VobSub (*.idx)|*.idx|"
+              "All files (*.*)|*.*||");
     EXPECT_EQ(f.current_entry, "Philips IMG 2.0(*.sub)|*.sub|");
     EXPECT_EQ(f.current_position, 5);
 }
@@ -65,7 +66,7 @@ TEST(ScriptTypeHolder, SelectionReplacesTheWriter) {
     EXPECT_FALSE(holder.select_by_key(u"usf"));
     EXPECT_FALSE(holder.select_by_id(kNoScriptTypeId));
     EXPECT_FALSE(holder.select_by_position(0));
-    EXPECT_FALSE(holder.select_by_position(9));
+    EXPECT_FALSE(holder.select_by_position(10));
     EXPECT_EQ(holder.type(), ScriptType::USF);
 
     EXPECT_TRUE(holder.select_by_key(u""));
