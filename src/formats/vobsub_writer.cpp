@@ -44,7 +44,9 @@ class VobSubWriter final : public ScriptWriter {
         m_base = base_time ? base_time->frame : 0;
         m_sub.clear();
         put(out, "# VobSub index file, v7 (do not modify this line!)\n");
-        put_palette_comments(out, palette, 0);
+        // Numbered from 1: the reader counts from 1 until it meets an entry 0, so a palette
+        // whose entry 0 is unused still reads back in its places.
+        put_palette_comments(out, palette, 1);
         put(out, "size: %dx%d\n", settings.res_x, settings.res_y);
         put(out, "org: 0, 0\n");
         put(out, "scale: 100%%, 100%%\n");

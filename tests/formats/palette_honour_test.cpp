@@ -56,6 +56,17 @@ TEST(HonourPalette, ReadsBackWhatSonSstAndVobSubHeadersList) {
         EXPECT_TRUE(h.ok);
         EXPECT_EQ(entries(h.palette), entries(written)) << header;
     }
+    // A VobSub palette whose entry 0 is free reads back in its places too.
+    Palette sparse(16);
+    ASSERT_TRUE(sparse.add_at(0x00FF00, 3));
+    auto w = make_script_writer(ScriptType::VOBSUB);
+    std::string header;
+    base::RecordingMessages messages;
+    ASSERT_TRUE(
+        w->write_header(header, test::pal_settings(), u"/out/", sparse, std::nullopt, messages));
+    const Honoured h = honour(ScriptType::VOBSUB, header);
+    EXPECT_TRUE(h.ok);
+    EXPECT_EQ(entries(h.palette), entries(sparse)) << header;
 }
 
 TEST(HonourPalette, OneBasedUntilAnEntryZeroIsSeen) {
