@@ -5,6 +5,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -37,6 +38,11 @@ std::vector<Decoded> decode(const fs::path& idx, int frame_w, int frame_h) {
     EXPECT_EQ(format->nb_streams, 1u);
     const AVStream* stream = format->streams[0];
     const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (codec == nullptr) {
+        ADD_FAILURE() << "FFmpeg has no decoder for " << idx;
+        avformat_close_input(&format);
+        return out;
+    }
     AVCodecContext* context = avcodec_alloc_context3(codec);
     avcodec_parameters_to_context(context, stream->codecpar);
     EXPECT_EQ(avcodec_open2(context, codec, nullptr), 0);
@@ -137,14 +143,24 @@ TEST(VobSub, FfmpegDecodesOurPicturesOnTheirFramesAtDropFrame) {
                         what + " end");
         EXPECT_TRUE(decoded[i].frame == pictures[i]) << what;
     }
+}
 
-    if (have("mkvmerge")) {
-        int status = 0;
-        const std::string log = run("mkvmerge -q -o " + quoted(dir.file("film.mkv")) + " " +
-                                        quoted(dir.file("film.idx")) + " 2>&1",
-                                    &status);
-        EXPECT_EQ(status, 0) << log;
+TEST(VobSub, MkvmergeTakesThePair) {
+    if (!have("mkvmerge") || !have("ffprobe")) {
+        GTEST_SKIP() << "mkvmerge (mkvtoolnix) or ffprobe is not installed";
     }
+    test::TempDir dir;
+    auto g =
+        generate(ntsc_script(kNtscSettings + "ScrType=VOBSUB;Expected=9"), dir.file("film.idx"));
+    ASSERT_TRUE(g->ok);
+    int status = 0;
+    const std::string log = run("mkvmerge -q -o " + quoted(dir.file("film.mkv")) + " " +
+                                    quoted(dir.file("film.idx")) + " 2>&1",
+                                &status);
+    ASSERT_EQ(status, 0) << log;  // 1 would mean warnings
+    const std::string packets = run("ffprobe -v error -show_entries packet=pts -of csv=p=0 " +
+                                    quoted(dir.file("film.mkv")));
+    EXPECT_EQ(std::count(packets.begin(), packets.end(), '\n'), 4) << packets;
 }
 
 // Each part is a pair of its own whose times count from its segment's start, offsets from its
