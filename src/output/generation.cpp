@@ -133,6 +133,7 @@ class Run {
     int32_t m_next_part = 1;
     int32_t m_bitmap_count = 0;
     int32_t m_image_type = 0;
+    std::u16string m_extension;  // of the picture files
     // The pictures go into the writer's companion file rather than into files of their own;
     // they are drawn then even when no bitmaps are asked for, the companion being part of the
     // script.
@@ -323,9 +324,7 @@ bool Run::write_subpicture(const Subpicture& sp, size_t drawn_index,
 
     const int32_t n = ++m_bitmap_count;
     const bool png = m_writer->picture_files() == formats::PictureFiles::TransparentPng;
-    const std::u16string extension =
-        base::to_u16(picture_extension(m_settings.scr_type, m_settings.img_type));
-    const std::u16string name = m_names.bitmap_title + format_u16("_%04d.", n) + extension;
+    const std::u16string name = m_names.bitmap_title + format_u16("_%04d.", n) + m_extension;
     m_writer->set_file(name, n);
     m_writer->set_times(sp.start, stop);
     m_writer->set_colors(m_palette.index_of(sp.colors.slot0), m_palette.index_of(sp.colors.slot1),
@@ -340,8 +339,7 @@ bool Run::write_subpicture(const Subpicture& sp, size_t drawn_index,
     render::Rect extent;
     const render::ExtentOptions extent_options = render::extent_options(m_settings);
     if (m_embedded) {
-        imaging::write_bitmap(canvas, std::string(), extent_options, colours, 5,
-                              imaging::kDefaultPaletteOrder, extent, m_messages);
+        extent = render::bitmap_extent(canvas, extent_options);
         if (extent.empty()) {
             extent = render::Rect{0, 0, 1, 1};  // a unit shows at least one (clear) pixel
         }
@@ -385,6 +383,7 @@ bool Run::write_subpicture(const Subpicture& sp, size_t drawn_index,
 
 bool Run::run() {
     m_image_type = imaging::image_type_id(m_settings.img_type);
+    m_extension = base::to_u16(picture_extension(m_settings.scr_type, m_settings.img_type));
     for (const auto& seg : m_settings.dvd_segments) {
         if (seg.end) {
             m_split = m_settings.dvd_separate;
