@@ -21,8 +21,10 @@ constexpr int32_t kSpumuxPaletteSize = 16;
 // or stops exactly at that frame at every rate, 29.97 drop frame included (3003 ticks a frame,
 // which 1/10000 s does not divide). Drop-frame labels never appear: the elapsed time is
 // computed from the frame number.
+constexpr int64_t kTicksPerStep = 9;  // 90 kHz / 10000
+
 std::string spumux_time(int64_t frame, int32_t rate) {
-    const int64_t units = std::max<int64_t>(mpeg_ticks(frame, rate), 0) / 9;
+    const int64_t units = std::max<int64_t>(mpeg_ticks(frame, rate), 0) / kTicksPerStep;
     const int64_t seconds = units / 10000;
     char buf[48];
     std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld.%04lld",

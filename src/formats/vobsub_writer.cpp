@@ -20,8 +20,10 @@ constexpr int32_t kVobSubPaletteSize = 16;
 // "hh:mm:ss:mmm", the .idx form: the time rounded down to the millisecond, so it stays after
 // the previous frame's start (frames being longer than a millisecond) and the subpicture is
 // shown from its own frame on.
+constexpr int64_t kTicksPerMillisecond = 90;
+
 std::string idx_time(int64_t ticks) {
-    const int64_t ms = std::max<int64_t>(ticks, 0) / 90;
+    const int64_t ms = std::max<int64_t>(ticks, 0) / kTicksPerMillisecond;
     const int64_t s = ms / 1000;
     char buf[48];
     std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld:%03lld", static_cast<long long>(s / 3600),
