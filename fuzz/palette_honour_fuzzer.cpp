@@ -46,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(writer != nullptr);
     timeline::Palette palette(writer->palette_size());
     if (!writer->honor_palette(text, palette, messages) ||
-        (type != script::ScriptType::SON && type != script::ScriptType::SST)) {
+        (type != script::ScriptType::SON && type != script::ScriptType::SST &&
+         type != script::ScriptType::VOBSUB)) {
         return 0;
     }
     // Maestro scripts number their entries from 00, but the reader counts from 1 until it meets

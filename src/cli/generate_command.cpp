@@ -51,6 +51,12 @@ int run_generate(const std::vector<std::string>& args, const GlobalOptions& opti
     for (size_t i = 0; i < summary.scripts.size(); ++i) {
         std::cout << (i > 0 ? ", " : "") << summary.scripts[i];
     }
+    if (!summary.companions.empty()) {
+        std::cout << "; pictures in ";
+        for (size_t i = 0; i < summary.companions.size(); ++i) {
+            std::cout << (i > 0 ? ", " : "") << summary.companions[i];
+        }
+    }
     if (bitmaps && summary.bitmaps > 0) {
         std::cout << "; bitmaps " << document.bitmap_name_pattern();
     }

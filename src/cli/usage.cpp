@@ -14,7 +14,7 @@ Commands:
                          --json lists settings, styles and events (with frames)
   generate SCRIPT [-o OUTPUT] [--no-bitmaps]
                          convert: the authoring script of the ScrType setting
-                         (SON, SST, IAU, SMX, IMG, USF, SCR; change it with
+                         (SON, SST, IAU, SMX, IMG, USF, SCR, SPU, VOBSUB; change it with
                          --set ScrType=SST) and one bitmap per subpicture beside
                          it; OUTPUT defaults to the OutputFile setting
   import SCRIPT.ass [-o OUT.ssa] [--utf8] [--code-page N]
@@ -108,8 +108,10 @@ Example:
      R"(usage: tessara generate SCRIPT [-o OUTPUT] [--no-bitmaps]
 
 Converts SCRIPT: writes the authoring script of the ScrType setting (SON, SST,
-IAU, SMX, IMG, USF or SCR) and one bitmap per subpicture beside it, in the
-ImgType format (BMP, TIFF, TGA or YC); for SON a palette file (.spf) too. With
+IAU, SMX, IMG, USF, SCR, SPU or VOBSUB) and one bitmap per subpicture beside
+it, in the ImgType format (BMP, TIFF, TGA or YC); for SON a palette file (.spf)
+too; for SPU (the XML of dvdauthor's spumux) transparent PNGs, NAME_0001.png ...;
+for VOBSUB (NAME.idx) the pictures go into NAME.sub beside it. With
 DVDSeparate on and DVD segments set, one script per segment. Nothing is written
 when the subtitles do not render or their colours do not fit the palette.
 
@@ -223,7 +225,8 @@ the outline colour in the column outlines are drawn with, numpad alignment as SS
 alignment, margins scaled when PlayResX is not 4:3 of PlayResY; scale, spacing,
 angle, underline, strike-out, shadow and the opaque box are listed as lost.
 Events: Dialogue and Comment lines with their times exactly as written. Tags:
-n, c, \c, , \i, n, s, e and  become their SSA forms; every other
+n, c, \c, , \i, n, s, e and 
+ become their SSA forms; every other
 tag (\pos, \move, ad, 	, \clip, lur, \k, drawings ...) is dropped and
 counted, with the first few event numbers (events counted from 1, Dialogue and
 Comment lines alike). [Fonts] and [Graphics] are kept; sections of other

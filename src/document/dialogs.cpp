@@ -14,7 +14,6 @@
 #include "document/document.h"
 #include "formats/script_types.h"
 #include "formats/text_exports.h"
-#include "imaging/image_types.h"
 #include "output/generation.h"
 #include "timeline/separate_titles.h"
 
@@ -252,9 +251,11 @@ FilesDialogNames files_dialog_names(const FilesDialog& dialog, const Document& d
     if (std::u16string palette = writer->palette_file_name(path); !palette.empty()) {
         names.palette_file = std::move(palette);
     }
-    const int32_t image_type = imaging::image_type_id(document.script().settings.img_type);
-    names.bitmap_pattern = writer->bitmap_prefix(path) + u"NNNN." +
-                           base::to_u16(imaging::image_type_extension(image_type));
+    const std::string extension =
+        output::picture_extension(dialog.script_type, document.script().settings.img_type);
+    if (!extension.empty()) {  // a type that holds the pictures in its own files has none
+        names.bitmap_pattern = writer->bitmap_prefix(path) + u"NNNN." + base::to_u16(extension);
+    }
     return names;
 }
 

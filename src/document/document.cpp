@@ -6,7 +6,6 @@
 #include "base/preferences.h"
 #include "base/text.h"
 #include "formats/script_types.h"
-#include "imaging/image_types.h"
 #include "render/text_layout.h"
 #include "script/codepage.h"
 #include "script/settings_file.h"
@@ -200,7 +199,7 @@ std::string Document::bitmap_name_pattern() const {
     const auto& settings = m_script->settings;
     const auto names = output::derive_output_names(settings.output_file);
     return utf16_to_utf8(names.directory + names.bitmap_title) + "_NNNN." +
-           std::string(imaging::image_type_extension(imaging::image_type_id(settings.img_type)));
+           output::picture_extension(settings.scr_type, settings.img_type);
 }
 
 bool Document::export_text(formats::TextExportKind kind, const std::string& path,

@@ -56,6 +56,8 @@ constexpr std::array<ScriptTypeChoice, script::kScriptTypeCount> kScriptTypes = 
     {".sub (submux)", ScriptType::SMX},
     {".usf (Ultech)", ScriptType::USF},
     {".scr (Toshiba)", ScriptType::SCR},
+    {".xml (spumux)", ScriptType::SPU},
+    {".idx (VobSub)", ScriptType::VOBSUB},
 }};
 
 constexpr std::array<ResolutionPreset, kCustomResolution + 1> kResolutionPresets = {{

@@ -1,9 +1,11 @@
 #include "formats/script_text.h"
 
+#include <cassert>
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
 
+#include "base/int_math.h"
 #include "base/text.h"
 
 namespace tessara::formats {
@@ -84,6 +86,16 @@ std::string smpte_text(const script::FrameTime& t, const script::ConversionSetti
 std::string centisecond_text(const script::FrameTime& t,
                              const script::ConversionSettings& settings) {
     return ascii(script::format_clock_hundredths(at_output_rate(t, settings), u':'));
+}
+
+int64_t mpeg_ticks(int64_t frame, int32_t rate) {
+    constexpr int64_t kClock = 90000;
+    assert(rate > 0);
+    const int64_t nominal = (int64_t{rate} * 1001 + 500) / 1000;
+    if (nominal != rate && nominal % 1000 == 0) {
+        return base::floor_div(frame * kClock * 1001, nominal);
+    }
+    return base::floor_div(frame * kClock * 1000, rate);
 }
 
 std::string seconds_text(const script::FrameTime& t, const script::ConversionSettings& settings) {

@@ -33,6 +33,12 @@ std::string centisecond_text(const script::FrameTime& t,
 // "s.cc".
 std::string seconds_text(const script::FrameTime& t, const script::ConversionSettings& settings);
 
+// MPEG's 90 kHz clock: the ticks from frame 0 to the start of `frame`, counted at `rate`
+// (frames per 1000 s), rounded down. The rates 23.976, 29.97 and 59.94 stand for the NTSC
+// rates 24000/1001, 30000/1001 and 60000/1001 the video runs at, so that 29.97 (drop frame or
+// not) gives exactly 3003 ticks a frame and the stamps never drift from the pictures.
+int64_t mpeg_ticks(int64_t frame, int32_t rate);
+
 inline int red_of(script::Colour c) {
     return static_cast<int>(c & 0xFF);
 }

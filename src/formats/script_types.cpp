@@ -10,7 +10,7 @@ namespace {
 
 using script::ScriptType;
 
-constexpr std::array<ScriptTypeRow, 7> kRows = {{
+constexpr std::array<ScriptTypeRow, 9> kRows = {{
     {0, ScriptType::SON, "SON", "son", "DVD Maestro (.son)", "DVD Maestro (*.son)|*.son|"},
     {2, ScriptType::SST, "SST", "sst", "Scenarist (.sst)", "Scenarist (*.sst)|*.sst|"},
     {1, ScriptType::IAU, "IAU", "txt", "I-Author (.txt)", "I-Author (*.txt)|*.txt|"},
@@ -18,6 +18,8 @@ constexpr std::array<ScriptTypeRow, 7> kRows = {{
     {3, ScriptType::IMG, "IMG", "sub", "Philips IMG 2.0 (.sub)", "Philips IMG 2.0(*.sub)|*.sub|"},
     {5, ScriptType::USF, "USF", "usf", "Ultech(c) USF (.usf)", "Ultech(c) (*.usf)|*.usf|"},
     {6, ScriptType::SCR, "SCR", "scr", "Toshiba SCR(.scr)", "Toshiba (*.scr)|*.scr|"},
+    {7, ScriptType::SPU, "SPU", "xml", "spumux XML (.xml)", "spumux XML (*.xml)|*.xml|"},
+    {8, ScriptType::VOBSUB, "VOBSUB", "idx", "VobSub (.idx/.sub)", "VobSub (*.idx)|*.idx|"},
 }};
 
 constexpr std::string_view kAllFilesFilter = "All files (*.*)|*.*||";

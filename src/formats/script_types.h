@@ -9,7 +9,7 @@
 #include "formats/script_writer.h"
 #include "script/settings.h"
 
-// The registry of authoring-script types: the seven targets in the order the output-file dialog
+// The registry of authoring-script types: the targets in the order the output-file dialog
 // lists them, and the holder of the current type's writer.
 namespace tessara::formats {
 
@@ -22,18 +22,20 @@ struct ScriptTypeRow {
     std::string_view filter;       // the row's "name|pattern|" entry of the output-file filter
 };
 
-// The id that matches no row.
-inline constexpr int32_t kNoScriptTypeId = 7;
+// The id that matches no row: one past the highest row id. Ids are never reused or renumbered,
+// so a new type takes the next id and this moves up.
+inline constexpr int32_t kNoScriptTypeId = 9;
 
-// The seven rows in dialog order; a row's 1-based position in this list selects it.
+// The rows in dialog order; a row's 1-based position in this list selects it. New types are
+// appended, so the positions of the older rows stay.
 std::span<const ScriptTypeRow> script_type_table();
 
 const ScriptTypeRow& script_type_row(script::ScriptType type);
-// Nothing for an id outside 0-6.
+// Nothing for an id outside 0 to kNoScriptTypeId - 1.
 const ScriptTypeRow* find_script_type_by_id(int32_t id);
 // An empty key means the first row (DVD Maestro); keys match case-sensitively.
 const ScriptTypeRow* find_script_type_by_key(std::u16string_view key);
-// Positions 1-7.
+// Positions 1 to the number of rows.
 const ScriptTypeRow* find_script_type_by_position(int32_t position);
 
 // The output-file dialog's filter: every row's entry in order, then "All files (*.*)|*.*||";

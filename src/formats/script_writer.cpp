@@ -133,6 +133,10 @@ std::unique_ptr<ScriptWriter> make_script_writer(script::ScriptType type) {
             return make_usf_writer();
         case script::ScriptType::SCR:
             return make_scr_writer();
+        case script::ScriptType::SPU:
+            return make_spumux_writer();
+        case script::ScriptType::VOBSUB:
+            return make_vobsub_writer();
     }
     return make_son_writer();
 }

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "render/pixel_class.h"
+#include "render/rect.h"
 #include "script/settings.h"
 #include "script/timecode.h"
 #include "timeline/palette.h"
@@ -48,6 +50,11 @@ using LocalClock = std::function<std::tm()>;
 // Pixel classes of a bitmap, 3 being the background. The scripts' pattern, emphasis 1 and
 // emphasis 2 colours are slots 0, 1 and 2; timeline/colour_slots.h says which class each draws.
 inline constexpr int kClassCount = 4;
+
+// What the run writes for each subpicture's picture: a file of the ImgType setting's type, an
+// 8-bit palette PNG whose background is transparent (named NAME_NNNN.png), or no file: the
+// writer takes the picture (set_picture) into the companion file it writes beside the script.
+enum class PictureFiles : uint8_t { ImageType, TransparentPng, InCompanionFile };
 
 struct DisplayArea {
     int32_t left = 0;
@@ -121,6 +128,19 @@ class ScriptWriter {
     // characters 33-126 of the script's title, then '_'. Bitmap names continue with "NNNN.ext".
     std::u16string bitmap_prefix(std::u16string_view script_path) const;
 
+    virtual PictureFiles picture_files() const { return PictureFiles::ImageType; }
+
+    // For InCompanionFile writers, before each write_subpicture: the subpicture's pixel classes
+    // and the part of them to show (not empty); the area set next places that part on the frame.
+    // The map stays valid until write_subpicture returns.
+    virtual void set_picture(const render::ClassMap&, const render::Rect&) {}
+    // The extension (without the dot) of the file written beside each script under the script's
+    // name, or empty for none.
+    virtual std::string_view companion_extension() const { return {}; }
+    // The companion file of the script just finished (after write_footer); the next script's
+    // starts empty.
+    virtual std::string take_companion() { return {}; }
+
     // Palette index stored for pixel classes 0-3 in indexed bitmaps. The bitmap type does not
     // matter to any target.
     virtual std::array<int32_t, kClassCount> bitmap_index_order(int32_t image_type) const;
@@ -165,5 +185,8 @@ std::unique_ptr<ScriptWriter> make_script_writer(script::ScriptType type);
 extern const char* const kScriptOpenErrorText;
 // "Error trying to write the output palette file."
 extern const char* const kPaletteFileWriteFailureText;
+// A DVD subpicture unit over the size limit: the subpicture's number, its start (hh:mm:ss:ff),
+// the unit's size and the limit (both %zu).
+extern const char* const kUnitTooLargeFormat;
 
 }  // namespace tessara::formats

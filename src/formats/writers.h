@@ -14,5 +14,7 @@ std::unique_ptr<ScriptWriter> make_submux_writer();
 std::unique_ptr<ScriptWriter> make_img_writer();
 std::unique_ptr<ScriptWriter> make_usf_writer();
 std::unique_ptr<ScriptWriter> make_scr_writer();
+std::unique_ptr<ScriptWriter> make_spumux_writer();
+std::unique_ptr<ScriptWriter> make_vobsub_writer();
 
 }  // namespace tessara::formats

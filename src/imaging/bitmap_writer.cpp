@@ -19,6 +19,7 @@
 #include "imaging/image_types.h"
 #include "imaging/little_endian.h"
 #include "imaging/packbits.h"
+#include "imaging/png_writer.h"
 #include "imaging/yc_writer.h"
 
 namespace tessara::imaging {
@@ -751,6 +752,33 @@ bool write_bitmap(const SubpictureCanvas& canvas, const std::string& path,
     }
     if (!bytes) {
         messages.error_with_system(path, failure);
+        return false;
+    }
+    return base::write_file_direct(path, *bytes, kFileFailureFormat, kFileFailureFormat, messages);
+}
+
+bool write_indexed_png(const SubpictureCanvas& canvas, const std::string& path,
+                       const ExtentOptions& options, const ClassColours& colours,
+                       const ClassOpacity& opacity, const PaletteOrder& order, Rect& extent,
+                       base::Messages& messages) {
+    extent = bitmap_extent(canvas, options);
+    if (path.empty()) {
+        return true;
+    }
+    if (extent.width() > kMaxBitmapSide || extent.height() > kMaxBitmapSide) {
+        messages.error_with_system(path, EFBIG);
+        return false;
+    }
+    assert(order[0] < 4 && order[1] < 4 && order[2] < 4 && order[3] < 4);
+    const PaletteImage image = build_palette_image(canvas.classes(), extent, colours, order);
+    std::array<uint8_t, 4> entry_opacity{};
+    for (size_t k = 0; k < 4; ++k) {
+        entry_opacity[order[k]] = opacity[k];
+    }
+    const std::optional<std::string> bytes =
+        encode_png_indexed(image.indices, std::span(image.palette).first(4), entry_opacity);
+    if (!bytes) {
+        messages.error_with_system(path, 0);
         return false;
     }
     return base::write_file_direct(path, *bytes, kFileFailureFormat, kFileFailureFormat, messages);

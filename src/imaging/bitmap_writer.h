@@ -86,4 +86,15 @@ bool write_bitmap(const SubpictureCanvas& canvas, const std::string& path,
                   const ExtentOptions& options, const ClassColours& colours, int32_t type_id,
                   const PaletteOrder& order, Rect& extent, base::Messages& messages);
 
+// One opacity 0-255 per pixel class 0-3.
+using ClassOpacity = std::array<uint8_t, 4>;
+
+// Writes one subpicture as an 8-bit palette PNG of four entries: entry order[k] holds class k's
+// colour at opacity[k] (`order` is a permutation of 0-3). The extent, the size limit, the
+// failure reports and the file handling are write_bitmap's.
+bool write_indexed_png(const SubpictureCanvas& canvas, const std::string& path,
+                       const ExtentOptions& options, const ClassColours& colours,
+                       const ClassOpacity& opacity, const PaletteOrder& order, Rect& extent,
+                       base::Messages& messages);
+
 }  // namespace tessara::imaging

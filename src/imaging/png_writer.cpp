@@ -39,17 +39,54 @@ void png_flush(png_structp) {}
 
 // Everything between setjmp and a possible longjmp lives in the caller, so the jump skips no
 // destructor.
+// A palette, when given, makes the picture indexed; `trans` then holds one opacity per entry
+// or is empty.
+struct PngPalette {
+    std::span<const png_color> colours;
+    std::span<const png_byte> trans;
+};
+
 bool write_png_rows(png_structp png, png_infop info, uint32_t width, uint32_t height,
-                    png_bytepp rows) {
+                    png_bytepp rows, const PngPalette* palette) {
     if (setjmp(png_jmpbuf(png))) {
         return false;
     }
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, width, height, 8,
+                 palette != nullptr ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (palette != nullptr) {
+        png_set_PLTE(png, info, palette->colours.data(), static_cast<int>(palette->colours.size()));
+        if (!palette->trans.empty()) {
+            png_set_tRNS(png, info, palette->trans.data(), static_cast<int>(palette->trans.size()),
+                         nullptr);
+        }
+    }
     png_write_info(png, info);
     png_write_image(png, rows);
     png_write_end(png, nullptr);
     return true;
+}
+
+std::optional<std::string> encode_rows(uint32_t width, uint32_t height, png_bytepp rows,
+                                       const PngPalette* palette) {
+    std::string bytes;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, png_error_handler,
+                                              png_warning_handler);
+    if (png == nullptr) {
+        return std::nullopt;
+    }
+    png_infop info = png_create_info_struct(png);
+    if (info == nullptr) {
+        png_destroy_write_struct(&png, nullptr);
+        return std::nullopt;
+    }
+    png_set_write_fn(png, &bytes, png_append, png_flush);
+    const bool ok = write_png_rows(png, info, width, height, rows, palette);
+    png_destroy_write_struct(&png, &info);
+    if (!ok) {
+        return std::nullopt;
+    }
+    return bytes;
 }
 
 }  // namespace
@@ -92,26 +129,33 @@ std::optional<std::string> encode_png(const Bitmap<uint32_t>& image) {
             *out++ = static_cast<png_byte>((in[x] >> 16) & 0xFF);
         }
     }
+    return encode_rows(static_cast<uint32_t>(w), static_cast<uint32_t>(h), rows.data(), nullptr);
+}
 
-    std::string bytes;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, png_error_handler,
-                                              png_warning_handler);
-    if (png == nullptr) {
+std::optional<std::string> encode_png_indexed(const Bitmap<uint8_t>& indices,
+                                              std::span<const uint32_t> colours,
+                                              std::span<const uint8_t> opacity) {
+    const int32_t w = indices.width();
+    const int32_t h = indices.height();
+    if (w <= 0 || h <= 0 || w > kMaxPngSide || h > kMaxPngSide || colours.empty() ||
+        colours.size() > PNG_MAX_PALETTE_LENGTH || opacity.size() != colours.size()) {
         return std::nullopt;
     }
-    png_infop info = png_create_info_struct(png);
-    if (info == nullptr) {
-        png_destroy_write_struct(&png, nullptr);
-        return std::nullopt;
+    std::vector<png_color> table(colours.size());
+    bool opaque = true;
+    for (size_t i = 0; i < colours.size(); ++i) {
+        table[i] = png_color{static_cast<png_byte>(colours[i] & 0xFF),
+                             static_cast<png_byte>((colours[i] >> 8) & 0xFF),
+                             static_cast<png_byte>((colours[i] >> 16) & 0xFF)};
+        opaque = opaque && opacity[i] == 0xFF;
     }
-    png_set_write_fn(png, &bytes, png_append, png_flush);
-    const bool ok =
-        write_png_rows(png, info, static_cast<uint32_t>(w), static_cast<uint32_t>(h), rows.data());
-    png_destroy_write_struct(&png, &info);
-    if (!ok) {
-        return std::nullopt;
+    // The rows are only read; libpng's row type is not const.
+    std::vector<png_bytep> rows(static_cast<size_t>(h));
+    for (int32_t y = 0; y < h; ++y) {
+        rows[static_cast<size_t>(y)] = const_cast<png_bytep>(indices.row(y));
     }
-    return bytes;
+    const PngPalette palette{table, opaque ? std::span<const png_byte>() : opacity};
+    return encode_rows(static_cast<uint32_t>(w), static_cast<uint32_t>(h), rows.data(), &palette);
 }
 
 bool write_png(const std::string& path, const Bitmap<uint32_t>& image, base::Messages& messages) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "render/bitmap.h"
@@ -25,6 +26,13 @@ Bitmap<uint32_t> enlarge(const Bitmap<uint32_t>& image, int32_t factor);
 
 // An 8-bit RGB PNG of the picture; nothing when libpng fails (an empty picture, or no memory).
 std::optional<std::string> encode_png(const Bitmap<uint32_t>& image);
+
+// An 8-bit palette PNG of `indices` with the first `colours.size()` entries (1-256) of a
+// colour table laid out as above, and one opacity 0-255 per entry (a tRNS chunk; left out when
+// every entry is opaque). Every index must be below colours.size(). Nothing when libpng fails.
+std::optional<std::string> encode_png_indexed(const Bitmap<uint8_t>& indices,
+                                              std::span<const uint32_t> colours,
+                                              std::span<const uint8_t> opacity);
 
 // Encodes and atomically writes the picture. On failure it reports once: the path followed by
 // the system's text, or by "Unknown error" when encoding failed.

@@ -76,7 +76,9 @@ class Run {
           m_summary(summary),
           m_names(derive_output_names(script.settings.output_file)),
           m_writer(formats::make_script_writer(script.settings.scr_type)),
-          m_palette(m_writer->palette_size()) {
+          m_palette(m_writer->palette_size()),
+          m_embedded(m_writer->picture_files() == formats::PictureFiles::InCompanionFile),
+          m_draw(options.generate_bitmaps || m_embedded) {
         if (options.clock) {
             m_writer->set_clock(options.clock);
         }
@@ -122,6 +124,7 @@ class Run {
     base::StagedFiles m_staged;
     std::unique_ptr<base::StagedFiles::TargetMessages> m_staged_messages;
     std::vector<std::string> m_scripts;  // targets of the staged scripts, in order
+    std::vector<std::string> m_companions;
     // Events already warned about as larger than the frame (a blinking event by its first copy).
     std::unordered_set<const script::DialogueEvent*> m_cut_warned;
     std::string m_cut_report;  // one paragraph per cut event
@@ -130,6 +133,12 @@ class Run {
     int32_t m_next_part = 1;
     int32_t m_bitmap_count = 0;
     int32_t m_image_type = 0;
+    std::u16string m_extension;  // of the picture files
+    // The pictures go into the writer's companion file rather than into files of their own;
+    // they are drawn then even when no bitmaps are asked for, the companion being part of the
+    // script.
+    bool m_embedded = false;
+    bool m_draw = true;
     std::chrono::system_clock::time_point m_started = std::chrono::system_clock::now();
 };
 
@@ -155,7 +164,7 @@ bool Run::build() {
     m_fonts = std::make_unique<render::FontCache>(*m_engine);
     BuildContext context(m_script, *m_fonts, m_messages, nullptr);
     context.layout.generate_bitmaps = false;
-    context.layout.refuse_undrawable = m_options.generate_bitmaps;
+    context.layout.refuse_undrawable = m_draw;
     m_draw_layout = context.layout;
     if (!timeline::BuildAll(m_timeline, context)) {
         m_messages.error(timeline::kBuildAllErrorText);
@@ -204,6 +213,22 @@ bool Run::close_script() {
     if (!base::write_file_direct(m_staged.staged_path(m_file.name), m_file.bytes,
                                  kScriptOpenErrorText, "Error writing to %s", *m_staged_messages)) {
         return false;
+    }
+    const std::string_view companion = m_writer->companion_extension();
+    if (!companion.empty()) {
+        const size_t dot = m_file.name.rfind('.');
+        const std::string name =
+            (dot == std::string::npos || m_file.name.find('/', dot) != std::string::npos
+                 ? m_file.name
+                 : m_file.name.substr(0, dot)) +
+            "." + std::string(companion);
+        if (!base::write_file_direct(m_staged.staged_path(name), m_writer->take_companion(),
+                                     kScriptOpenErrorText, "Error writing to %s",
+                                     *m_staged_messages)) {
+            return false;
+        }
+        m_staged.add(name, kScriptOpenErrorText, false);
+        m_companions.push_back(m_staged.target_path(name));
     }
     m_staged.add(m_file.name, kScriptOpenErrorText, true);
     m_scripts.push_back(m_file.path);
@@ -278,7 +303,7 @@ bool Run::write_subpicture(const Subpicture& sp, size_t drawn_index,
         m_canvas.emplace(m_settings.res_x, m_settings.res_y - m_settings.minus2);
     }
     render::SubpictureCanvas& canvas = *m_canvas;
-    if (m_options.generate_bitmaps) {
+    if (m_draw) {
         base::RecordingMessages failure;
         if (!m_drawer->take(drawn_index, m_drawn, failure)) {
             // The build has reported whatever measuring the subtitle could report; this is
@@ -298,8 +323,8 @@ bool Run::write_subpicture(const Subpicture& sp, size_t drawn_index,
     }
 
     const int32_t n = ++m_bitmap_count;
-    const std::u16string extension = base::to_u16(imaging::image_type_extension(m_image_type));
-    const std::u16string name = m_names.bitmap_title + format_u16("_%04d.", n) + extension;
+    const bool png = m_writer->picture_files() == formats::PictureFiles::TransparentPng;
+    const std::u16string name = m_names.bitmap_title + format_u16("_%04d.", n) + m_extension;
     m_writer->set_file(name, n);
     m_writer->set_times(sp.start, stop);
     m_writer->set_colors(m_palette.index_of(sp.colors.slot0), m_palette.index_of(sp.colors.slot1),
@@ -313,10 +338,30 @@ bool Run::write_subpicture(const Subpicture& sp, size_t drawn_index,
     }
     render::Rect extent;
     const render::ExtentOptions extent_options = render::extent_options(m_settings);
-    if (m_options.generate_bitmaps) {
+    if (m_embedded) {
+        extent = render::bitmap_extent(canvas, extent_options);
+        if (extent.empty()) {
+            extent = render::Rect{0, 0, 1, 1};  // a unit shows at least one (clear) pixel
+        }
+        m_writer->set_picture(canvas.classes(), extent);
+    } else if (m_options.generate_bitmaps) {
         const std::string file = utf16_to_utf8(name);
-        if (!imaging::write_bitmap(canvas, m_staged.staged_path(file), extent_options, colours,
-                                   m_image_type, palette_order, extent, *m_staged_messages)) {
+        bool written = false;
+        if (png) {
+            // The contrasts become opacities: 0-15 spread over 0-255.
+            imaging::ClassOpacity opacity{};
+            for (size_t k = 0; k < opacity.size(); ++k) {
+                opacity[k] = static_cast<uint8_t>(m_writer->contrast()[k] * 17);
+            }
+            written = imaging::write_indexed_png(canvas, m_staged.staged_path(file), extent_options,
+                                                 colours, opacity, palette_order, extent,
+                                                 *m_staged_messages);
+        } else {
+            written =
+                imaging::write_bitmap(canvas, m_staged.staged_path(file), extent_options, colours,
+                                      m_image_type, palette_order, extent, *m_staged_messages);
+        }
+        if (!written) {
             m_messages.error(kBitmapSaveErrorText);
             return false;
         }
@@ -338,6 +383,7 @@ bool Run::write_subpicture(const Subpicture& sp, size_t drawn_index,
 
 bool Run::run() {
     m_image_type = imaging::image_type_id(m_settings.img_type);
+    m_extension = base::to_u16(picture_extension(m_settings.scr_type, m_settings.img_type));
     for (const auto& seg : m_settings.dvd_segments) {
         if (seg.end) {
             m_split = m_settings.dvd_separate;
@@ -375,7 +421,7 @@ bool Run::run() {
     if (!open_script(first_path, first)) {
         return false;
     }
-    if (m_options.generate_bitmaps) {
+    if (m_draw) {
         std::vector<const Subpicture*> shown;
         for (const auto& sp : subs) {
             if (!sp->members.empty()) {
@@ -444,6 +490,7 @@ bool Run::run() {
     // Only a complete run replaces anything: the bitmaps, the palette file, then the scripts.
     if (ok && m_staged.commit(m_messages)) {
         m_summary.scripts = m_scripts;
+        m_summary.companions = m_companions;
         m_summary.palette_file = palette_file;
     } else {
         ok = false;
@@ -476,6 +523,18 @@ OutputNames derive_output_names(std::u16string_view output_file) {
         }
     }
     return names;
+}
+
+std::string picture_extension(script::ScriptType type, std::u16string_view img_type) {
+    switch (formats::make_script_writer(type)->picture_files()) {
+        case formats::PictureFiles::TransparentPng:
+            return "png";
+        case formats::PictureFiles::InCompanionFile:
+            return {};
+        case formats::PictureFiles::ImageType:
+            break;
+    }
+    return std::string(imaging::image_type_extension(imaging::image_type_id(img_type)));
 }
 
 bool run_generation(script::Script& script, const GenerationOptions& options,

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "formats/script_writer.h"
+#include "script/settings.h"
 
 namespace tessara::base {
 class Messages;
@@ -34,6 +35,11 @@ struct OutputNames {
 };
 OutputNames derive_output_names(std::u16string_view output_file);
 
+// The extension (without the dot) of the pictures a run writes for the script type: "png" for
+// a type that takes transparent PNGs, empty for one that writes no picture files, else the
+// ImgType setting's (empty for an unknown ImgType).
+std::string picture_extension(script::ScriptType type, std::u16string_view img_type);
+
 struct GenerationOptions {
     bool generate_bitmaps = true;        // off: only the script, with the same names and areas
     base::Progress* progress = nullptr;  // one step per subpicture; none: no progress
@@ -51,7 +57,9 @@ struct GenerationSummary {
     int32_t skipped = 0;               // subpictures outside every DVD segment (split output)
     int32_t palette_entries = 0;       // used entries of the output palette
     std::vector<std::string> scripts;  // script files written, in order (UTF-8 paths)
-    std::string palette_file;          // the palette file written, if any
+    // The files written beside the scripts that hold their pictures (VobSub .sub), in order.
+    std::vector<std::string> companions;
+    std::string palette_file;  // the palette file written, if any
 };
 
 // Runs the conversion with the script's settings (OutputFile, ScrType, ImgType, ...). Every

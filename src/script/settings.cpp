@@ -36,10 +36,10 @@ const char* const kNoSegmentsDefinedText =
 
 namespace {
 
-constexpr std::u16string_view kScriptTypeKeys[kScriptTypeCount] = {u"SON", u"SST", u"IAU", u"SMX",
-                                                                   u"IMG", u"USF", u"SCR"};
+constexpr std::u16string_view kScriptTypeKeys[kScriptTypeCount] = {
+    u"SON", u"SST", u"IAU", u"SMX", u"IMG", u"USF", u"SCR", u"SPU", u"VOBSUB"};
 constexpr std::u16string_view kScriptTypeExtensions[kScriptTypeCount] = {
-    u"son", u"sst", u"txt", u"sub", u"sub", u"usf", u"scr"};
+    u"son", u"sst", u"txt", u"sub", u"sub", u"usf", u"scr", u"xml", u"idx"};
 
 const std::array<std::u16string_view, 10> kImageTypeKeys = {
     u"bmp8", u"bmp8rle", u"bmp4", u"bmp4rle", u"bmp", u"tif", u"tga", u"tgarle", u"yc", u"uyc"};

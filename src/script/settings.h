@@ -18,9 +18,9 @@ class Messages;
 
 namespace tessara::script {
 
-// The seven authoring-script types, in table order.
-enum class ScriptType : uint8_t { SON, SST, IAU, SMX, IMG, USF, SCR };
-inline constexpr int kScriptTypeCount = 7;
+// The authoring-script types, in table order; new types are appended.
+enum class ScriptType : uint8_t { SON, SST, IAU, SMX, IMG, USF, SCR, SPU, VOBSUB };
+inline constexpr int kScriptTypeCount = 9;
 
 std::u16string_view script_type_key(ScriptType t);        // "SON", "SST", ...
 std::u16string_view script_type_extension(ScriptType t);  // "son", "sst", "txt", ...

@@ -128,18 +128,29 @@ TEST_F(Dialogs, FilesRefuseAnUnreadableHonourFileAndFollowTheFilter) {
 
     // The filter's position picks the type; "All files" keeps it.
     const FileFilters filters = output_file_filters(settings().scr_type);
-    ASSERT_EQ(filters.rows.size(), 8u);
+    ASSERT_EQ(filters.rows.size(), 10u);
     EXPECT_EQ(filters.initial, 1);
     EXPECT_EQ(filters.rows[1].label, "Scenarist (*.sst)");
     EXPECT_EQ(filters.rows[1].patterns, "*.sst");
-    EXPECT_EQ(filters.rows[7].label, "All files (*.*)");
+    EXPECT_EQ(filters.rows[7].label, "spumux XML (*.xml)");
+    EXPECT_EQ(filters.rows[8].label, "VobSub (*.idx)");
+    EXPECT_EQ(filters.rows[9].label, "All files (*.*)");
     pick_output_file(dialog, u"/out/movie.son", 2);
     EXPECT_EQ(dialog.output_file, u"/out/movie.sst");
-    pick_output_file(dialog, u"/out/film.son", 8);
+    pick_output_file(dialog, u"/out/film.son", 10);
     EXPECT_EQ(dialog.output_file, u"/out/film.sst");
     const FilesDialogNames names = files_dialog_names(dialog, doc);
     EXPECT_EQ(names.palette_file, u"N/A");
     EXPECT_EQ(names.bitmap_pattern, u"/out/film_NNNN.bmp");  // the demo writes 4-bit BMPs
+    // The spumux target takes PNGs whatever the bitmap type.
+    FilesDialog spu = dialog;
+    pick_output_file(spu, u"/out/film.sst", 8);
+    EXPECT_EQ(spu.output_file, u"/out/film.xml");
+    EXPECT_EQ(files_dialog_names(spu, doc).bitmap_pattern, u"/out/film_NNNN.png");
+    // VobSub holds its pictures in the .sub beside the index.
+    pick_output_file(spu, u"/out/film.xml", 9);
+    EXPECT_EQ(spu.output_file, u"/out/film.idx");
+    EXPECT_EQ(files_dialog_names(spu, doc).bitmap_pattern, u"N/A");
 
     test::write_file(dir.file("old.son"), "# 00 : RGB(1,2,3)\n");
     dialog.honor_file = honour;

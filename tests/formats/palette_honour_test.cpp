@@ -40,12 +40,12 @@ std::vector<std::pair<int32_t, Colour>> entries(const Palette& p) {
 const std::vector<std::string> kInvalid = {
     "The target script file with the palette to honor has and invalid palette"};
 
-TEST(HonourPalette, ReadsBackWhatSonAndSstHeadersList) {
+TEST(HonourPalette, ReadsBackWhatSonSstAndVobSubHeadersList) {
     Palette written(16);
     written.add(0xFFFFFF);
     written.add(0x0000FF);
     written.add(0x102030);
-    for (ScriptType type : {ScriptType::SON, ScriptType::SST}) {
+    for (ScriptType type : {ScriptType::SON, ScriptType::SST, ScriptType::VOBSUB}) {
         auto w = make_script_writer(type);
         std::string header;
         base::RecordingMessages messages;
@@ -56,6 +56,17 @@ TEST(HonourPalette, ReadsBackWhatSonAndSstHeadersList) {
         EXPECT_TRUE(h.ok);
         EXPECT_EQ(entries(h.palette), entries(written)) << header;
     }
+    // A VobSub palette whose entry 0 is free reads back in its places too.
+    Palette sparse(16);
+    ASSERT_TRUE(sparse.add_at(0x00FF00, 3));
+    auto w = make_script_writer(ScriptType::VOBSUB);
+    std::string header;
+    base::RecordingMessages messages;
+    ASSERT_TRUE(
+        w->write_header(header, test::pal_settings(), u"/out/", sparse, std::nullopt, messages));
+    const Honoured h = honour(ScriptType::VOBSUB, header);
+    EXPECT_TRUE(h.ok);
+    EXPECT_EQ(entries(h.palette), entries(sparse)) << header;
 }
 
 TEST(HonourPalette, OneBasedUntilAnEntryZeroIsSeen) {
@@ -137,7 +148,7 @@ TEST(HonourPalette, OtherTargetsDecline) {
                                                ? "You don't need to honor a palette with I-Author"
                                                : "You don't need to honor a palette with USF"});
     }
-    for (ScriptType type : {ScriptType::SMX, ScriptType::IMG, ScriptType::SCR}) {
+    for (ScriptType type : {ScriptType::SMX, ScriptType::IMG, ScriptType::SCR, ScriptType::SPU}) {
         const Honoured h = honour(type, text);
         EXPECT_FALSE(h.ok);
         EXPECT_EQ(h.messages, std::vector<std::string>{

@@ -79,8 +79,9 @@ TEST(Generation, OutputNamesComeFromTheScriptPath) {
 // Every script type from one small script, compared with reviewed golden files
 // (TESSARA_REGENERATE_GOLDEN=1 writes them anew).
 TEST(Generation, EveryScriptTypeMatchesItsGoldenFile) {
-    const char* types[][2] = {{"SON", "son"}, {"SST", "sst"}, {"IAU", "txt"}, {"SMX", "sub"},
-                              {"IMG", "sub"}, {"USF", "usf"}, {"SCR", "scr"}};
+    const char* types[][2] = {{"SON", "son"}, {"SST", "sst"}, {"IAU", "txt"},
+                              {"SMX", "sub"}, {"IMG", "sub"}, {"USF", "usf"},
+                              {"SCR", "scr"}, {"SPU", "xml"}, {"VOBSUB", "idx"}};
     for (auto [key, ext] : types) {
         test::TempDir dir;
         const auto out = dir.file(std::string("film.") + ext);
