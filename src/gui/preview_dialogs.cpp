@@ -29,11 +29,6 @@ QPushButton* button(QWidget* parent, const QString& text, const char* name) {
     return b;
 }
 
-QColor qt_colour(script::Colour ssa) {
-    return QColor(static_cast<int>(ssa & 0xFF), static_cast<int>((ssa >> 8) & 0xFF),
-                  static_cast<int>((ssa >> 16) & 0xFF));
-}
-
 }  // namespace
 
 GuidesWindow::GuidesWindow(QWidget* parent, document::PreviewDisplay& display, int32_t frame_width,
@@ -152,9 +147,7 @@ BackgroundWindow::BackgroundWindow(QWidget* parent, document::PreviewDisplay& di
     connect(m_colour, &QToolButton::clicked, this, [this] {
         const QColor chosen = QColorDialog::getColor(qt_colour(m_fields.colour), this);
         if (chosen.isValid()) {
-            m_fields.colour = static_cast<script::Colour>(chosen.red()) |
-                              (static_cast<script::Colour>(chosen.green()) << 8) |
-                              (static_cast<script::Colour>(chosen.blue()) << 16);
+            m_fields.colour = ssa_colour(chosen);
             show_colour();
         }
     });

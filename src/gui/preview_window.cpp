@@ -46,39 +46,6 @@ constexpr std::array<const char*, 6> kDistanceNames = {"left_edge", "centre", "r
                                                        "top_edge",  "middle", "bottom_edge"};
 constexpr std::array<const char*, 6> kDistanceLabels = {"L", "C", "R", "T", "M", "B"};
 
-QRgb qt_colour(uint32_t ssa) {
-    return qRgb(static_cast<int>(ssa & 0xFF), static_cast<int>((ssa >> 8) & 0xFF),
-                static_cast<int>((ssa >> 16) & 0xFF));
-}
-
-uint32_t ssa_colour(QRgb rgb) {
-    return static_cast<uint32_t>(qRed(rgb)) | (static_cast<uint32_t>(qGreen(rgb)) << 8) |
-           (static_cast<uint32_t>(qBlue(rgb)) << 16);
-}
-
-QImage to_image(const render::Bitmap<uint32_t>& bitmap) {
-    QImage image(bitmap.width(), bitmap.height(), QImage::Format_RGB32);
-    for (int32_t y = 0; y < bitmap.height(); ++y) {
-        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int32_t x = 0; x < bitmap.width(); ++x) {
-            row[x] = qt_colour(bitmap.at(x, y));
-        }
-    }
-    return image;
-}
-
-render::Bitmap<uint32_t> to_bitmap(const QImage& picture) {
-    const QImage image = picture.convertToFormat(QImage::Format_RGB32);
-    render::Bitmap<uint32_t> out(image.width(), image.height(), 0);
-    for (int y = 0; y < image.height(); ++y) {
-        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            out.at(x, y) = ssa_colour(row[x]);
-        }
-    }
-    return out;
-}
-
 QPushButton* push(QWidget* parent, const QString& text, const char* name,
                   const char* tip = nullptr) {
     auto* b = new QPushButton(text, parent);
@@ -432,7 +399,7 @@ void PreviewWindow::load_background() {
 void PreviewWindow::set_background(std::optional<QImage> picture) {
     m_background.reset();
     if (picture) {
-        m_background = to_bitmap(*picture);
+        m_background = ssa_bitmap(*picture);
     }
     paint_frame();
 }
@@ -442,7 +409,7 @@ void PreviewWindow::paint_frame() {
     if (m_drag) {
         dragged = {m_drag->member, m_drag->box};
     }
-    m_canvas->set_image(to_image(m_session.paint(background_for_frame(), m_display.back_color,
+    m_canvas->set_image(qt_image(m_session.paint(background_for_frame(), m_display.back_color,
                                                  m_drag ? &dragged : nullptr)));
 }
 
@@ -465,9 +432,9 @@ const render::Bitmap<uint32_t>* PreviewWindow::background_for_frame() {
             const QImage whole(reinterpret_cast<const uchar*>(frame->pixels.data()), frame->width,
                                frame->height, frame->width * 4, QImage::Format_RGB32);
             m_background =
-                to_bitmap(whole.copy(0, above, frame->width, frame->height - above - below)
-                              .scaled(m_session.frame_width(), m_session.frame_height(),
-                                      Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+                ssa_bitmap(whole.copy(0, above, frame->width, frame->height - above - below)
+                               .scaled(m_session.frame_width(), m_session.frame_height(),
+                                       Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
         }
     }
     return m_background ? &*m_background : nullptr;

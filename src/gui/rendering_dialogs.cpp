@@ -32,20 +32,9 @@ namespace tessara::gui {
 
 namespace {
 
-// Colours are held with red in the low byte.
-QColor to_qcolor(script::Colour c) {
-    return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
-                  static_cast<int>((c >> 16) & 0xFF));
-}
-
-script::Colour from_qcolor(const QColor& c) {
-    return static_cast<script::Colour>(c.red()) | static_cast<script::Colour>(c.green()) << 8 |
-           static_cast<script::Colour>(c.blue()) << 16;
-}
-
 void paint_swatch(QWidget* widget, script::Colour c) {
     widget->setStyleSheet(
-        QString("background-color: %1; border: 1px solid gray;").arg(to_qcolor(c).name()));
+        QString("background-color: %1; border: 1px solid gray;").arg(qt_colour(c).name()));
 }
 
 QCheckBox* check(QWidget* parent, const QString& text, const char* name) {
@@ -316,11 +305,11 @@ void RenderingWindow::colour_keys() {
 }
 
 void RenderingWindow::background_colour() {
-    const QColor chosen = QColorDialog::getColor(to_qcolor(m_fields.background_colour), this,
+    const QColor chosen = QColorDialog::getColor(qt_colour(m_fields.background_colour), this,
                                                  tr("Background colour"));
     if (chosen.isValid()) {
         m_fields = read_fields();
-        m_fields.background_colour = from_qcolor(chosen);
+        m_fields.background_colour = ssa_colour(chosen);
         show_fields(m_fields);
     }
 }
@@ -726,14 +715,8 @@ void StyleEditorWindow::draw_sample() {
     const script::Style style = document::style_from_editor(m_fields, *original);
     // A sample that cannot be drawn is simply not shown; nothing to report while typing.
     base::SilentMessages quiet;
-    auto drawn = m_document.draw_sample(style, m_fields.sample_text, quiet);
-    if (!drawn) {
-        m_sample_image = QImage();
-        m_sample->clear();
-        return;
-    }
-    m_sample_image = sample_picture(drawn->image);
-    m_sample->setPixmap(QPixmap::fromImage(m_sample_image));
+    show_sample(m_sample, m_sample_image,
+                m_document.draw_sample(style, m_fields.sample_text, quiet));
 }
 
 void StyleEditorWindow::choose_font() {
@@ -756,9 +739,9 @@ void StyleEditorWindow::choose_font() {
 
 void StyleEditorWindow::choose_colour(script::Colour& colour) {
     read_fields();
-    const QColor chosen = QColorDialog::getColor(to_qcolor(colour), this);
+    const QColor chosen = QColorDialog::getColor(qt_colour(colour), this);
     if (chosen.isValid()) {
-        colour = from_qcolor(chosen);
+        colour = ssa_colour(chosen);
         show_fields();
     }
 }

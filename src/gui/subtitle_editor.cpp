@@ -283,10 +283,7 @@ void SubtitleEditorWindow::insert_text(std::u16string_view text) {
 void SubtitleEditorWindow::choose_colour() {
     const QColor chosen = QColorDialog::getColor(Qt::white, this);
     if (chosen.isValid()) {
-        const auto c = static_cast<script::Colour>(chosen.red()) |
-                       static_cast<script::Colour>(chosen.green()) << 8 |
-                       static_cast<script::Colour>(chosen.blue()) << 16;
-        insert_block(document::colour_tag(c));
+        insert_block(document::colour_tag(ssa_colour(chosen)));
     }
 }
 
@@ -340,14 +337,8 @@ void SubtitleEditorWindow::draw_sample() {
     }
     // A sample that cannot be drawn is simply not shown; nothing to report while typing.
     base::SilentMessages quiet;
-    auto drawn = m_document.draw_sample(*style, document::sample_text(u16(m_text->text())), quiet);
-    if (!drawn) {
-        m_sample_image = QImage();
-        m_sample->clear();
-        return;
-    }
-    m_sample_image = sample_picture(drawn->image);
-    m_sample->setPixmap(QPixmap::fromImage(m_sample_image));
+    show_sample(m_sample, m_sample_image,
+                m_document.draw_sample(*style, document::sample_text(u16(m_text->text())), quiet));
 }
 
 void SubtitleEditorWindow::test_readability() {
