@@ -114,8 +114,10 @@ TEST_F(Preview, SteppingTheSlidersAndClosingWriteBack) {
 TEST_F(Preview, FeedingWaitsInItsDialogUntilCancelled) {
     QString status;
     gui_test::with_next_dialog([&](QWidget& dialog) {
-        QTest::qWait(150);  // a wait slice or more
-        status = dialog.findChild<QLabel*>("status")->text();
+        // The status line is set once the transfer waits for the plug-in.
+        auto* line = dialog.findChild<QLabel*>("status");
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !line->text().isEmpty(); }, 5000));
+        status = line->text();
         dialog.findChild<QPushButton*>("cancel")->click();
     });
     qobject_cast<QPushButton*>(window->control("feed"))->click();
