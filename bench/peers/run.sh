@@ -5,6 +5,8 @@
 #             authoring script and the palette file
 #   libass    bench/peers/libass_bmp.c on Debian's libass: every event rendered at its start
 #             time and written as one cropped 4-bit BMP
+#             and the same as spumux XML with PNGs (SPU) and as a VobSub pair (VOBSUB), compared
+#             with the 4-bit RLE BMP run; `tessara verify` reading each of those two back
 #   spumux    dvdauthor's spumux rendering the same subtitles (a SubRip file made by
 #             `tessara export srt`) into DVD subpictures multiplexed into an MPEG stream
 #
@@ -75,6 +77,12 @@ prepare() {
     mv "$mpeg.part" "$mpeg"
   fi
   ln -sf "$(basename "$mpeg")" "$base.mpg"
+  # The outputs `tessara verify` reads back, written once.
+  for type in SPU:xml VOBSUB:idx; do
+    mkdir -p "$base.${type%%:*}"
+    "$TESSARA" --quiet --set "ScrType=${type%%:*}" generate "${base}_bmp4rle.ssa" \
+      -o "$base.${type%%:*}/film.${type#*:}" > /dev/null
+  done
   # The Default style of the generated scripts: 24 px sans, centred at the bottom.
   cat > "$base.xml" << XML
 <subpictures format="NTSC">
@@ -113,13 +121,25 @@ measure() {
   sync
 }
 
-tools=(tessara_bmp4rle tessara_tif libass spumux)
+tools=(tessara_bmp4rle tessara_tif tessara_spu tessara_vobsub verify_spu verify_vobsub libass spumux)
 run_tool() {
   local tool=$1 n=$2 base="$CACHE/events_$2_seed$SEED"
   case $tool in
     tessara_bmp4rle | tessara_tif)
       measure "$tool" "$n" "$TESSARA" --quiet generate "${base}_${tool#tessara_}.ssa" \
         -o "{}/film.son" ;;
+    tessara_spu)
+      measure "$tool" "$n" "$TESSARA" --quiet --set ScrType=SPU generate "${base}_bmp4rle.ssa" \
+        -o "{}/film.xml" ;;
+    tessara_vobsub)
+      measure "$tool" "$n" "$TESSARA" --quiet --set ScrType=VOBSUB generate \
+        "${base}_bmp4rle.ssa" -o "{}/film.idx" ;;
+    verify_spu)
+      measure "$tool" "$n" "$TESSARA" --quiet --set ScrType=SPU verify "$base.SPU/film.xml" \
+        --script "${base}_bmp4rle.ssa" ;;
+    verify_vobsub)
+      measure "$tool" "$n" "$TESSARA" --quiet --set ScrType=VOBSUB verify "$base.VOBSUB/film.idx" \
+        --script "${base}_bmp4rle.ssa" ;;
     libass) measure libass "$n" "$HARNESS" "${base}_bmp4rle.ssa" "{}" ;;
     spumux)
       measure spumux "$n" sh -c "spumux -m dvd '$base.xml' < '$base.mpg' > '{}/film.mpg'" ;;
@@ -131,8 +151,8 @@ load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 for round in $(seq "$RUNS"); do
   echo "bench-peers: round $round of $RUNS" >&2
   for n in $EVENTS; do
-    for k in 0 1 2 3; do
-      run_tool "${tools[$(( (k + round - 1) % 4 ))]}" "$n"
+    for k in "${!tools[@]}"; do
+      run_tool "${tools[$(( (k + round - 1) % ${#tools[@]} ))]}" "$n"
     done
   done
 done
@@ -172,5 +192,19 @@ awk -v runs="$RUNS" -v load="$load_before / $(cut -d' ' -f1-3 /proc/loadavg)" '
         printf " %.2f, %.2f, %.2f | %.2f, %.2f, %.2f |\n",
           ts[1] / la[1], ts[2] / la[2], ts[3] / la[3], ts[1] / sp[1], ts[2] / sp[2], ts[3] / sp[3]
       }
+    }
+    printf "\nThe DVD subpicture targets against the 4-bit RLE BMP run, and verify reading them back:\n\n"
+    printf "| events | BMP wall | SPU wall / CPU / MB | VOBSUB wall / CPU / MB | SPU/BMP, VOBSUB/BMP wall |"
+    printf " verify SPU wall / MB | verify VOBSUB wall / MB |\n|---|---|---|---|---|---|---|\n"
+    for (e = 1; e <= events; e++) {
+      ev = order[e]
+      bmp = median("tessara_bmp4rle " ev, 1)
+      for (l = 1; l <= 3; l++) {
+        su[l] = median("tessara_spu " ev, l); vo[l] = median("tessara_vobsub " ev, l)
+        vs[l] = median("verify_spu " ev, l); vv[l] = median("verify_vobsub " ev, l)
+      }
+      printf "| %s | %.2f | %.2f / %.2f / %.0f | %.2f / %.2f / %.0f | %.2f, %.2f | %.2f / %.0f | %.2f / %.0f |\n",
+        ev, bmp, su[1], su[2], su[3], vo[1], vo[2], vo[3], su[1] / bmp, vo[1] / bmp,
+        vs[1], vs[3], vv[1], vv[3]
     }
   }' "$results"

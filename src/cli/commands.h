@@ -50,6 +50,7 @@ int run_timeline(const std::vector<std::string>& args, const GlobalOptions& opti
 int run_generate(const std::vector<std::string>& args, const GlobalOptions& options);
 int run_export(const std::vector<std::string>& args, const GlobalOptions& options);
 int run_check_segments(const std::vector<std::string>& args, const GlobalOptions& options);
+int run_verify(const std::vector<std::string>& args, const GlobalOptions& options);
 int run_feed(const std::vector<std::string>& args, const GlobalOptions& options);
 
 }  // namespace tessara::cli

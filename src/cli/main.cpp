@@ -132,6 +132,9 @@ int run_command(const std::string& command, const std::vector<std::string>& rest
     if (command == "generate") {
         return run_generate(rest, options);
     }
+    if (command == "verify") {
+        return run_verify(rest, options);
+    }
     if (command == "export") {
         return run_export(rest, options);
     }

@@ -17,6 +17,11 @@ Commands:
                          (SON, SST, IAU, SMX, IMG, USF, SCR, SPU, VOBSUB; change it with
                          --set ScrType=SST) and one bitmap per subpicture beside
                          it; OUTPUT defaults to the OutputFile setting
+  verify OUTPUT [--script SCRIPT] [--mux]
+                         read back what generate wrote and compare it with a fresh
+                         run: script lines, times, areas, colours, every picture
+                         pixel by pixel; one line per mismatch, exit 0 only when
+                         all match (OUTPUT may also be the SSA script itself)
   import SCRIPT.ass [-o OUT.ssa] [--utf8] [--code-page N]
                          convert an ASS (V4+) script into an SSA V4 script
                          (UTF-16; UTF-8 with --utf8) and report what could not
@@ -78,7 +83,8 @@ Exit status: 0 success, 1 the operation failed (its message was printed),
 )";
 
 constexpr std::string_view kProgramSynopsis =
-    "usage: tessara info|generate|import|save|tool|timeline|render|export|check-segments|feed ...";
+    "usage: tessara "
+    "info|generate|verify|import|save|tool|timeline|render|export|check-segments|feed ...";
 
 // The tail every command's help ends with.
 #define TESSARA_GLOBAL_OPTIONS                                                               \
@@ -124,6 +130,38 @@ Options:
 Examples:
   tessara generate film.ssa
   tessara generate film.ssa --set ScrType=SST -o out/film.sst
+)" TESSARA_GLOBAL_OPTIONS},
+    {"verify", "usage: tessara verify OUTPUT [--script SCRIPT] [--mux]",
+     R"(usage: tessara verify OUTPUT [--script SCRIPT] [--mux]
+
+Reads back the output of 'tessara generate' and checks it. OUTPUT is the
+authoring script as the OutputFile setting names it (with DVD segments split,
+every part is checked). The scripts are parsed: times must run in order without
+overlapping, every picture must exist and lie inside the frame, colours must be
+palette entries and contrasts 0-15. Then everything is compared with a fresh run
+of the source script made in a temporary folder: every line of the scripts
+(but a creation date), each subpicture's file, times, area and colours, and
+every picture decoded pixel by pixel (BMP, TIFF, TGA, YC, PNG; VobSub pairs
+through FFmpeg's VobSub reader and DVD subtitle decoder). Prints one line per
+mismatch, then a summary; exit status 0 only when everything matches.
+
+The source script is found by --script, else OUTPUT itself when it is an SSA
+script or a .tsraconf settings file (its OutputFile names the output), else the
+one script in OUTPUT's folder whose OutputFile names OUTPUT. Give the same --set
+values the output was generated with.
+
+Options:
+  --script SCRIPT   the SSA script (or .tsraconf settings file) the output was
+                    generated from
+  --mux             for SPU output also mux the XML into a black MPEG stream with
+                    spumux and compare what spuunmux reads back (needs dvdauthor
+                    and ffmpeg; slow for a long film: the stream is as long as the
+                    subtitles)
+
+Examples:
+  tessara verify out/film.son
+  tessara verify film.ssa --set ScrType=VOBSUB
+  tessara verify out/film.xml --script film.ssa --mux
 )" TESSARA_GLOBAL_OPTIONS},
     {"save", "usage: tessara save SCRIPT [-o OUT]",
      R"(usage: tessara save SCRIPT [-o OUT]

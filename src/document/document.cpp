@@ -195,6 +195,19 @@ bool Document::generate(const std::optional<std::string>& output, base::Progress
     return output::run_generation(*m_script, options, messages, summary);
 }
 
+bool Document::verify(const std::optional<std::string>& output,
+                      const output::VerifyOptions& options, base::Messages& messages,
+                      output::VerifyReport& report) {
+    auto& settings = m_script->settings;
+    const std::u16string kept = settings.output_file;
+    settings.output_file = output
+                               ? utf8_to_utf16(*output)
+                               : formats::fit_output_path(settings.output_file, settings.scr_type);
+    const bool ok = output::verify_output(*m_script, options, messages, report);
+    settings.output_file = kept;
+    return ok;
+}
+
 std::string Document::bitmap_name_pattern() const {
     const auto& settings = m_script->settings;
     const auto names = output::derive_output_names(settings.output_file);

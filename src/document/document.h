@@ -9,6 +9,7 @@
 #include "document/preview_build.h"
 #include "formats/text_exports.h"
 #include "output/generation.h"
+#include "output/verify.h"
 #include "script/script.h"
 #include "script/script_tools.h"
 
@@ -75,6 +76,12 @@ class Document {
     void set_skip_bitmaps(bool skip) { m_skip_bitmaps = skip; }
     // "FOLDER/TITLE_NNNN.EXT": how the bitmaps of the last run are named.
     std::string bitmap_name_pattern() const;
+
+    // Reads back the output of a generation run and compares it with a fresh run of the
+    // script (output::verify_output). `output` replaces the output script path, as for
+    // generate(). False when nothing could be compared (reported).
+    bool verify(const std::optional<std::string>& output, const output::VerifyOptions& options,
+                base::Messages& messages, output::VerifyReport& report);
 
     // A text export to `path`.
     bool export_text(formats::TextExportKind kind, const std::string& path,

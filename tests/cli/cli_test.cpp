@@ -413,6 +413,40 @@ TEST(Cli, GenerateConvertsTheDemoAndFollowsTheScriptType) {
 namespace tessara::test {
 namespace {
 
+// verify finds its source script three ways and exits 0 only when everything matches.
+TEST(Cli, VerifyComparesTheOutputWithAFreshRun) {
+    TempDir dir;
+    const std::string script = dir.file("film.ssa").string();
+    const std::string out = dir.file("film.son").string();
+    ASSERT_EQ(run("--quiet --set OutputFile='" + out + "' save " + demo() + " -o '" + script + "'")
+                  .status,
+              0);
+    ASSERT_EQ(run("--quiet generate '" + script + "'").status, 0);
+
+    for (const std::string& args : {"verify '" + out + "' --script '" + script + "'",
+                                    "verify '" + script + "'", "verify '" + out + "'"}) {
+        auto r = run("--quiet " + args);
+        EXPECT_EQ(r.status, 0) << args << "\n" << r.out << r.err;
+        EXPECT_EQ(r.out, "1 script, 15 subpictures, 15 pictures checked: all match\n") << args;
+    }
+
+    std::filesystem::remove(dir.file("film_0015.bmp"));
+    auto broken = run("--quiet verify '" + out + "'");
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_NE(broken.out.find("film.son line "), std::string::npos) << broken.out;
+    EXPECT_NE(broken.out.find(", subpicture 15: film_0015.bmp is missing\n"), std::string::npos)
+        << broken.out;
+    EXPECT_NE(broken.out.find("14 pictures checked: 1 mismatch\n"), std::string::npos);
+
+    std::filesystem::remove(script);
+    auto lost = run("--quiet verify '" + out + "'");
+    EXPECT_EQ(lost.status, 1);
+    EXPECT_NE(lost.err.find("No script beside " + out + " names it as its output file"),
+              std::string::npos)
+        << lost.err;
+    EXPECT_EQ(run("verify").status, 2);
+}
+
 TEST(Cli, ExportWritesTextListsAndFilmFeetOnlyAtFilmRates) {
     TempDir dir;
     const std::string srt = dir.file("demo.srt").string();
