@@ -3,7 +3,7 @@ BUILD     ?= build
 ASAN_DIR  ?= build-asan
 FUZZ_DIR  ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS ?= ssa_reader event_text settings layout bitmap_writer palette_honour generation link_client
+FUZZ_TARGETS ?= ssa_reader event_text settings layout bitmap_writer palette_honour generation link_client readers
 JOBS      ?= 2
 CMAKE_GEN := -G Ninja
 

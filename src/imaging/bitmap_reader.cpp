@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <span>
 #include <system_error>
 
@@ -49,14 +50,21 @@ uint32_t argb(uint8_t a, uint8_t r, uint8_t g, uint8_t b) {
     return uint32_t{a} << 24 | uint32_t{r} << 16 | uint32_t{g} << 8 | b;
 }
 
-// The picture's pixels, allocated once its size has been checked.
-Result check_size(int64_t width, int64_t height, const char* format, std::string& error) {
+// The picture's pixels, allocated once its size has been checked: against the limits, and
+// against `most_pixels`, the most pixels the file's remaining bytes could hold, so that a short
+// file claiming a large picture allocates nothing.
+Result check_size(int64_t width, int64_t height, const char* format, std::string& error,
+                  uint64_t most_pixels = std::numeric_limits<uint64_t>::max()) {
     if (width <= 0 || height <= 0) {
         return fail(error, "%s picture has no pixels (%lld x %lld)", format,
                     static_cast<long long>(width), static_cast<long long>(height));
     }
     if (width > kMaxDecodedSide || height > kMaxDecodedSide || width * height > kMaxDecodedPixels) {
         return fail(error, "%s picture too large (%lld x %lld)", format,
+                    static_cast<long long>(width), static_cast<long long>(height));
+    }
+    if (static_cast<uint64_t>(width * height) > most_pixels) {
+        return fail(error, "truncated %s pixel data for %lld x %lld pixels", format,
                     static_cast<long long>(width), static_cast<long long>(height));
     }
     DecodedImage image;
@@ -214,7 +222,12 @@ Result decode_bmp(std::string_view b, std::string& error) {
     if (top_down && rle) {
         return fail(error, "top-down BMP with RLE compression");
     }
-    Result image = check_size(width, top_down ? -int64_t{height} : height, "BMP", error);
+    // Plain pixels take at least `bits` bits each; RLE moves can skip any number of them.
+    const uint64_t available = offset < b.size() ? b.size() - offset : 0;
+    const uint64_t most_pixels =
+        rle ? std::numeric_limits<uint64_t>::max() : available * 8 / static_cast<uint64_t>(bits);
+    Result image =
+        check_size(width, top_down ? -int64_t{height} : height, "BMP", error, most_pixels);
     if (!image) {
         return image;
     }
@@ -327,19 +340,22 @@ Result decode_tga(std::string_view b, std::string& error) {
     if (map_bits != 24 && map_bits != 32) {
         return fail(error, "unsupported TGA colour map of %d-bit entries", map_bits);
     }
-    Result image = check_size(width, height, "TGA", error);
-    if (!image) {
-        return image;
-    }
-    const int32_t w = image->width;
-    const int32_t h = image->height;
-
     const size_t map_at = kTgaHeaderSize + id_length;
     const size_t entry_size = map_bits / 8;
     const size_t data_at = map_at + entry_size * map_length;
     if (b.size() < data_at) {
         return fail(error, "truncated TGA colour map");
     }
+    // A plain pixel is a byte; an RLE packet of at least two bytes holds at most 128 pixels.
+    const uint64_t available = b.size() - data_at;
+    Result image = check_size(width, height, "TGA", error,
+                              type == kTgaColourMapped ? available : available / 2 * 128);
+    if (!image) {
+        return image;
+    }
+    const int32_t w = image->width;
+    const int32_t h = image->height;
+
     // Indices below the map's first entry have no colour: they stay past the table.
     IndexedPixels indexed;
     indexed.palette.assign(size_t{map_first} + map_length, 0);
@@ -712,11 +728,15 @@ Result decode_yc(std::string_view b, std::string& error) {
     if (width % 2 != 0) {
         return fail(error, "YC picture of odd width %d", width);
     }
-    Result image = check_size(width, height, "YC", error);
+    const bool compressed = flag == 1;
+    // Plain: a pair is three words in each pass, six bytes a pixel. Compressed: each row's six
+    // planes take at least a word each.
+    const uint64_t available = b.size() - kYcHeaderSize;
+    Result image = check_size(width, height, "YC", error,
+                              compressed ? uint64_t{width} * (available / 12) : available / 6);
     if (!image) {
         return image;
     }
-    const bool compressed = flag == 1;
     const size_t pairs = width / 2;
     // Per row: the key, luma and chroma planes of each pass.
     std::vector<uint16_t> second(3 * pairs);

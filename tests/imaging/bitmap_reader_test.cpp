@@ -205,6 +205,9 @@ TEST(BitmapReader, MalformedFilesAreRefusedWithAReason) {
         {"UYC passes differ", "uyc", with(uyc, yc_second_pass + 4, "\x01"),
          "the two YC passes differ at row 0"},
         {"YC with bytes after it", "yc", small_file("yc") + "xx", "2 bytes after the YC data"},
+        // A picture far larger than the bytes after the header could hold allocates nothing.
+        {"YC claiming a large picture", "yc", with(small_file("yc"), 6, "\xE8\x03\xFF\xFF"),
+         "truncated YC pixel data for 1000 x 65535 pixels"},
         {"PNG cut short", "png", small_file("png").substr(0, 60), "unreadable PNG"},
     };
     for (const Case& c : cases) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "formats/dvd_subpicture.h"
 #include "formats/writer_fixture.h"
 #include "media/vobsub_reader.h"
 #include "render/pixel_class.h"
@@ -138,6 +139,31 @@ TEST(VobSubReader, ReadsBackWhatTheWriterWrote) {
     // The first shows its whole area, background included.
     EXPECT_EQ((*pictures)[0].x, 101);
     EXPECT_EQ((*pictures)[0].image.width, 41);
+
+    // Our own decoder of the .sub, untrimmed: the whole area where it was placed, each visible
+    // pixel's value naming the colour and contrast FFmpeg showed.
+    const auto units = formats::read_subpicture_packs(test::read_file(dir.file("film.sub")));
+    ASSERT_EQ(units.size(), subs.size());
+    for (size_t i = 0; i < subs.size(); ++i) {
+        const Written& s = subs[i];
+        const VobSubPicture& p = (*pictures)[i];
+        EXPECT_EQ(units[i].first, int64_t{s.start} * 3600);
+        const auto unit = formats::decode_subpicture_unit(units[i].second, error);
+        ASSERT_TRUE(unit) << error;
+        EXPECT_EQ(unit->left, s.left);
+        EXPECT_EQ(unit->top, s.top);
+        EXPECT_EQ(unit->width, s.extent.width());
+        EXPECT_EQ(unit->height, s.extent.height());
+        for (int32_t y = 0; y < p.image.height; ++y) {
+            for (int32_t x = 0; x < p.image.width; ++x) {
+                const size_t at =
+                    size_t(p.y - s.top + y) * size_t(unit->width) + size_t(p.x - s.left + x);
+                const uint8_t v = unit->pixels[at];
+                ASSERT_EQ(p.image.pixels[size_t(y) * size_t(p.image.width) + size_t(x)],
+                          shown(unit->colour[v], unit->contrast[v]));
+            }
+        }
+    }
 }
 
 TEST(VobSubReader, RefusesWhatIsNotAPair) {
