@@ -73,16 +73,28 @@ bool take_picture(const AVSubtitle& sub, int64_t stamp_ms, VobSubPicture& out, s
 
 }  // namespace
 
-std::optional<std::vector<VobSubPicture>> read_vobsub(const std::string& idx_path,
-                                                      std::string& error) {
+struct VobSubReader::State {
+    std::string idx_path;
+    std::unique_ptr<AVFormatContext, FormatCloser> format;
+    std::unique_ptr<AVCodecContext, CodecCloser> decoder;
+    std::unique_ptr<AVPacket, PacketFreer> packet;
+    int stream_index = -1;
+    const AVStream* stream = nullptr;
+};
+
+VobSubReader::VobSubReader() = default;
+VobSubReader::~VobSubReader() = default;
+
+bool VobSubReader::open(const std::string& idx_path, std::string& error) {
     // Library code never prints; a malformed pair is reported through `error` instead.
     av_log_set_level(AV_LOG_QUIET);
     error.clear();
+    m_state.reset();
 
     const AVInputFormat* vobsub = av_find_input_format("vobsub");
     if (vobsub == nullptr) {
         error = "FFmpeg has no VobSub demuxer";
-        return std::nullopt;
+        return false;
     }
     AVFormatContext* raw = nullptr;
     if (const int rc = avformat_open_input(&raw, idx_path.c_str(), vobsub, nullptr); rc < 0) {
@@ -94,76 +106,101 @@ std::optional<std::vector<VobSubPicture>> read_vobsub(const std::string& idx_pat
                 ? std::filesystem::path(idx_path).replace_extension("sub").string()
                 : idx_path;
         error = missing + ": " + av_error_text(rc);
-        return std::nullopt;
+        return false;
     }
-    const std::unique_ptr<AVFormatContext, FormatCloser> format(raw);
-    int stream_index = -1;
-    for (unsigned i = 0; i < format->nb_streams; ++i) {
-        if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE) {
-            stream_index = static_cast<int>(i);
+    auto state = std::make_unique<State>();
+    state->idx_path = idx_path;
+    state->format.reset(raw);
+    for (unsigned i = 0; i < state->format->nb_streams; ++i) {
+        if (state->format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+            state->stream_index = static_cast<int>(i);
             break;
         }
     }
-    if (stream_index < 0) {
+    if (state->stream_index < 0) {
         error = idx_path + ": no subtitle stream";
-        return std::nullopt;
+        return false;
     }
-    const AVStream* stream = format->streams[stream_index];
-    const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    state->stream = state->format->streams[state->stream_index];
+    const AVCodec* codec = avcodec_find_decoder(state->stream->codecpar->codec_id);
     if (codec == nullptr || codec->id != AV_CODEC_ID_DVD_SUBTITLE) {
         error = idx_path + ": not a DVD subtitle stream";
-        return std::nullopt;
+        return false;
     }
-    const std::unique_ptr<AVCodecContext, CodecCloser> decoder(avcodec_alloc_context3(codec));
-    const std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
-    if (!decoder || !packet) {
+    state->decoder.reset(avcodec_alloc_context3(codec));
+    state->packet.reset(av_packet_alloc());
+    if (!state->decoder || !state->packet) {
         error = "out of memory";
-        return std::nullopt;
+        return false;
     }
     // The parameters carry the .idx text, from which the decoder takes the palette and size.
-    if (const int rc = avcodec_parameters_to_context(decoder.get(), stream->codecpar); rc < 0) {
+    if (const int rc = avcodec_parameters_to_context(state->decoder.get(), state->stream->codecpar);
+        rc < 0) {
         error = idx_path + ": " + av_error_text(rc);
-        return std::nullopt;
+        return false;
     }
-    if (const int rc = avcodec_open2(decoder.get(), codec, nullptr); rc < 0) {
+    if (const int rc = avcodec_open2(state->decoder.get(), codec, nullptr); rc < 0) {
         error = idx_path + ": " + av_error_text(rc);
-        return std::nullopt;
+        return false;
     }
+    m_state = std::move(state);
+    return true;
+}
 
-    std::vector<VobSubPicture> pictures;
+bool VobSubReader::next(VobSubPicture& picture, std::string& error) {
+    error.clear();
+    if (!m_state) {
+        error = "no VobSub pair is open";
+        return false;
+    }
+    State& s = *m_state;
     for (;;) {
-        const int rc = av_read_frame(format.get(), packet.get());
+        const int rc = av_read_frame(s.format.get(), s.packet.get());
         if (rc == AVERROR_EOF) {
-            break;
+            return false;
         }
         if (rc < 0) {
-            error = idx_path + ": " + av_error_text(rc);
-            return std::nullopt;
+            error = s.idx_path + ": " + av_error_text(rc);
+            return false;
         }
         // Unreferenced however the iteration ends.
-        const std::unique_ptr<AVPacket, void (*)(AVPacket*)> unref(packet.get(), av_packet_unref);
-        if (packet->stream_index != stream_index) {
+        const std::unique_ptr<AVPacket, void (*)(AVPacket*)> unref(s.packet.get(), av_packet_unref);
+        if (s.packet->stream_index != s.stream_index) {
             continue;
         }
-        if (packet->pts == AV_NOPTS_VALUE) {
-            error = idx_path + ": a subtitle without a time stamp";
-            return std::nullopt;
+        if (s.packet->pts == AV_NOPTS_VALUE) {
+            error = s.idx_path + ": a subtitle without a time stamp";
+            return false;
         }
-        const int64_t stamp_ms = av_rescale_q(packet->pts, stream->time_base, AVRational{1, 1000});
+        const int64_t stamp_ms =
+            av_rescale_q(s.packet->pts, s.stream->time_base, AVRational{1, 1000});
         SubtitleHolder holder;
         int got = 0;
-        if (avcodec_decode_subtitle2(decoder.get(), &holder.sub, &got, packet.get()) < 0) {
+        if (avcodec_decode_subtitle2(s.decoder.get(), &holder.sub, &got, s.packet.get()) < 0) {
             error = "the subtitle at " + std::to_string(stamp_ms) + " ms cannot be decoded";
-            return std::nullopt;
+            return false;
         }
         if (got == 0) {
             continue;
         }
-        VobSubPicture picture;
-        if (!take_picture(holder.sub, stamp_ms, picture, error)) {
-            return std::nullopt;
-        }
+        picture = VobSubPicture();
+        return take_picture(holder.sub, stamp_ms, picture, error);
+    }
+}
+
+std::optional<std::vector<VobSubPicture>> read_vobsub(const std::string& idx_path,
+                                                      std::string& error) {
+    VobSubReader reader;
+    if (!reader.open(idx_path, error)) {
+        return std::nullopt;
+    }
+    std::vector<VobSubPicture> pictures;
+    VobSubPicture picture;
+    while (reader.next(picture, error)) {
         pictures.push_back(std::move(picture));
+    }
+    if (!error.empty()) {
+        return std::nullopt;
     }
     return pictures;
 }

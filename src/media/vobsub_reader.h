@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,11 +34,31 @@ struct VobSubPicture {
     ArgbImage image;
 };
 
-// Reads the pair whose index is `idx_path` (the .sub beside it is found by the demuxer), the
-// first subtitle stream, in file order. A unit the decoder finds wholly transparent gives no
-// picture. Nothing, with a one-line reason in `error`, when the pair cannot be opened, holds no
-// subtitle stream, or a unit cannot be decoded. FFmpeg's own logging is silenced for the whole
-// process from the first call on.
+// Reads a pair one picture at a time, so that a film's pictures need not all be held at once.
+class VobSubReader {
+  public:
+    VobSubReader();
+    ~VobSubReader();
+    VobSubReader(const VobSubReader&) = delete;
+    VobSubReader& operator=(const VobSubReader&) = delete;
+
+    // Opens the pair whose index is `idx_path` (the .sub beside it is found by the demuxer) and
+    // its first subtitle stream. False, with a one-line reason in `error`, when the pair cannot
+    // be opened or holds no DVD subtitle stream. FFmpeg's own logging is silenced for the whole
+    // process from the first call on.
+    bool open(const std::string& idx_path, std::string& error);
+    // The next picture in file order. False at the end, with `error` empty, or when a unit cannot
+    // be decoded, with the reason in `error`. A unit the decoder finds wholly transparent gives
+    // no picture.
+    bool next(VobSubPicture& picture, std::string& error);
+
+  private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+// Every picture of the pair at once (VobSubReader's rules). Nothing, with a one-line reason in
+// `error`, when the pair cannot be opened or a unit cannot be decoded.
 std::optional<std::vector<VobSubPicture>> read_vobsub(const std::string& idx_path,
                                                       std::string& error);
 

@@ -148,6 +148,30 @@ TEST(Verify, FindsAnAlteredPixelAMissingPictureAndSwappedTimes) {
     EXPECT_EQ(v->report.summary(), "1 script, 4 subpictures, 3 pictures checked: 7 mismatches");
 }
 
+// A VobSub index time moved by 40 ms is found twice: in the index as written and in what
+// FFmpeg shows from the pair.
+TEST(Verify, FindsAVobSubPictureShownAtTheWrongTime) {
+    test::TempDir dir;
+    const std::string text = ntsc_script(
+        "FPSin=25;FPSout=25;ResX=720;ResY=576;Colors=2;"
+        "StickyColors=1;ScrType=VOBSUB;Expected=10");
+    ASSERT_TRUE(generate(text, dir.file("film.idx"))->ok);
+    std::string idx = test::read_file(dir.file("film.idx"));
+    const size_t at = idx.find("timestamp: 00:00:02:000");
+    ASSERT_NE(at, std::string::npos);
+    idx.replace(at, 23, "timestamp: 00:00:02:040");
+    test::write_file(dir.file("film.idx"), idx);
+
+    auto v = verify(text, dir.file("film.idx"));
+    ASSERT_TRUE(v->ok);
+    const std::string all = joined(v->report);
+    EXPECT_NE(all.find("subpicture 2: starts at 00:00:02:040, expected 00:00:02:000"),
+              std::string::npos)
+        << all;
+    EXPECT_NE(all.find("film.idx picture 2: shows from 2040 to"), std::string::npos) << all;
+    EXPECT_EQ(v->report.mismatches.size(), 2u) << all;
+}
+
 TEST(Verify, SpumuxAndSpuunmuxGiveBackTheSamePictures) {
     if (!have("spumux") || !have("spuunmux") || !have("ffmpeg")) {
         GTEST_SKIP() << "spumux, spuunmux (dvdauthor) or ffmpeg is not installed";
