@@ -5,6 +5,10 @@
 #include <string>
 #include <system_error>
 
+#include <unistd.h>
+
+#include <unistd.h>
+
 namespace tessara::output {
 
 // A folder of its own under the system's temporary folder, removed with everything in it.
@@ -20,11 +24,18 @@ class TempFolder {
         }
     }
 
-    // False when no folder could be made.
+    // False when no folder could be made. Without TMPDIR the folder goes into /dev/shm when
+    // that can be written: a run's thousands of small files are made and removed in memory
+    // rather than on a disk file system, where creating files soon after many were removed
+    // nearby costs more than writing them.
     bool make(const char* prefix) {
         std::error_code ec;
-        std::string pattern =
-            (std::filesystem::temp_directory_path(ec) / (std::string(prefix) + "-XXXXXX")).string();
+        std::filesystem::path root = std::filesystem::temp_directory_path(ec);
+        if (std::getenv("TMPDIR") == nullptr && ::access("/dev/shm", W_OK | X_OK) == 0) {
+            root = "/dev/shm";
+            ec.clear();
+        }
+        std::string pattern = (root / (std::string(prefix) + "-XXXXXX")).string();
         if (ec || mkdtemp(pattern.data()) == nullptr) {
             return false;
         }
