@@ -411,6 +411,18 @@ bool verify_output(script::Script& script, const VerifyOptions& options, base::M
         const std::string name = fresh.substr(temp.path().size());
         verifier.compare_script(ours_dir + name, ours_dir, fresh, temp.path(), messages);
     }
+    if (!summary.palette_file.empty()) {
+        // The palette file holds the palette entries the colour lines name.
+        const std::string name = summary.palette_file.substr(temp.path().size());
+        int error = 0;
+        const auto mine = base::read_whole_file(ours_dir + name, error);
+        const auto expected = base::read_whole_file(summary.palette_file, error);
+        if (!mine) {
+            report.mismatches.push_back(name + " is missing");
+        } else if (expected && *mine != *expected) {
+            report.mismatches.push_back(name + ": the palette differs from the fresh run's");
+        }
+    }
     if (script.settings.scr_type == ScriptType::SPU) {
         if (options.mux) {
             for (const std::string& fresh : summary.scripts) {

@@ -130,6 +130,9 @@ TEST(Verify, FindsAnAlteredPixelAMissingPictureAndSwappedTimes) {
     son.replace(b, third.size(), "0003\t00:00:02:00\t00:00:03:00");
     son.replace(a, second.size(), "0002\t00:00:03:00\t00:00:04:00");
     test::write_file(dir.file("film.son"), son);
+    std::string palette = test::read_file(dir.file("film.spf"));
+    palette[0] = static_cast<char>(palette[0] ^ 1);
+    test::write_file(dir.file("film.spf"), palette);
 
     auto v = verify(text, dir.file("film.son"));
     ASSERT_TRUE(v->ok);
@@ -143,9 +146,11 @@ TEST(Verify, FindsAnAlteredPixelAMissingPictureAndSwappedTimes) {
     EXPECT_NE(all.find("subpicture 3: starts at 00:00:02:00, before the subpicture above ends"),
               std::string::npos)
         << all;
+    EXPECT_NE(all.find("film.spf: the palette differs from the fresh run's"), std::string::npos)
+        << all;
     // Nothing else: pictures 2 and 4 are as written.
-    EXPECT_EQ(v->report.mismatches.size(), 7u) << all;
-    EXPECT_EQ(v->report.summary(), "1 script, 4 subpictures, 3 pictures checked: 7 mismatches");
+    EXPECT_EQ(v->report.mismatches.size(), 8u) << all;
+    EXPECT_EQ(v->report.summary(), "1 script, 4 subpictures, 3 pictures checked: 8 mismatches");
 }
 
 // A VobSub index time moved by 40 ms is found twice: in the index as written and in what
