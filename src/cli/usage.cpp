@@ -140,10 +140,11 @@ every part is checked). The scripts are parsed: times must run in order without
 overlapping, every picture must exist and lie inside the frame, colours must be
 palette entries and contrasts 0-15. Then everything is compared with a fresh run
 of the source script made in a temporary folder: every line of the scripts
-(but a creation date), each subpicture's file, times, area and colours, and
-every picture decoded pixel by pixel (BMP, TIFF, TGA, YC, PNG; VobSub pairs
-through FFmpeg's VobSub reader and DVD subtitle decoder). Prints one line per
-mismatch, then a summary; exit status 0 only when everything matches.
+(but a creation date), each subpicture's file, times, area and colours, the
+SON palette file, and every picture decoded pixel by pixel (BMP, TIFF, TGA, YC,
+PNG; VobSub pairs through FFmpeg's VobSub reader and DVD subtitle decoder).
+Prints one line per mismatch, then a summary; exit status 0 only when
+everything matches.
 
 The source script is found by --script, else OUTPUT itself when it is an SSA
 script or a .tsraconf settings file (its OutputFile names the output), else the
