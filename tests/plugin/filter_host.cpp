@@ -85,6 +85,12 @@ bool FilterHost::load(const std::string& path) {
         error = "the module lacks a filter-module export";
         return false;
     }
+    // The record as the host fills it before calling the module.
+    m_module_record = abi::FilterModule{};
+    m_module_record.module_handle = m_module;
+    m_module_record.initProc = reinterpret_cast<void*>(init);
+    m_module_record.extendedInitProc = ::dlsym(m_module, "FilterModModuleInit");
+    m_module_record.deinitProc = reinterpret_cast<void*>(m_deinit);
     m_functions.addFilter = add_filter;
     m_functions.removeFilter = remove_filter;
     g_host = this;
