@@ -9,6 +9,8 @@ namespace tessara::plugin {
 void show_error_box(std::string_view caption, std::string_view text) {
     const std::string c(caption);
     const std::string t(text);
+    // Also to the debugger's log, where a box nobody sees (no desktop) can still be read.
+    ::OutputDebugStringA((c + ": " + t + "\n").c_str());
     ::MessageBoxA(nullptr, t.c_str(), c.c_str(), MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
 

@@ -27,8 +27,31 @@ if [ ! -f "$win/build.ninja" ]; then
 fi
 cmake --build "$win" -j 1 >/dev/null
 
+# What the video tool sees of the module: the three entry points, undecorated, and system DLLs
+# only (no C++ runtime beside it).
+dump=$(x86_64-w64-mingw32-objdump -p "$win/VDubTessara.vdf")
+exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | awk '/\[/ && NR > 1 {print $NF}')
+want=$'VirtualdubFilterModuleCheckVersion\nVirtualdubFilterModuleDeinit\nVirtualdubFilterModuleInit2'
+if [ "$exports" != "$want" ]; then
+  echo "VDubTessara.vdf exports:"; echo "$exports"; exit 1
+fi
+imports=$(awk '/DLL Name:/ {print toupper($3)}' <<<"$dump" | sort)
+for dll in $imports; do
+  case $dll in
+    KERNEL32.DLL | USER32.DLL | MSVCRT.DLL | WS2_32.DLL) ;;
+    *) echo "VDubTessara.vdf imports $dll, not a system DLL"; exit 1 ;;
+  esac
+done
+
+# No window pops up (a message box returns at once without a display), no stray loopback file is
+# found by the pipe's test, and the module's messages reach the log through the debug channel.
+unset DISPLAY WAYLAND_DISPLAY TESSARA_LOOPBACK_FILE
+runtime=$(mktemp -d)
+trap 'rm -rf "$runtime"' EXIT
+export XDG_RUNTIME_DIR=$runtime
+
 # One prefix per build folder, made once: a fresh one takes seconds to boot.
-export WINEPREFIX=$build/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$build/wine-prefix WINEDEBUG=-all,warn+debugstr WINEDLLOVERRIDES="mscoree,mshtml="
 wineserver=$(command -v wineserver || echo "${wine64%/*}/wineserver64")
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   rm -rf "$WINEPREFIX"

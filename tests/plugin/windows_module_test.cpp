@@ -134,23 +134,40 @@ class WindowsModule : public LoadedPlugin {
 };
 
 TEST_F(WindowsModule, UnderWinePaintsWhatTheLinuxModuleAndRenderDraw) {
+    char background[8];
+    std::snprintf(background, sizeof background, "%06x", kVideo);
+    auto run_host = [&](const fs::path& out, const std::string& list) {
+        fs::create_directories(out);
+        Process run({m_wine, (m_build / "tessara-filter-host.exe").string(),
+                     (m_build / "VDubTessara.vdf").string(), "--size", "720x576", "--frame-us",
+                     "40000", "--frames", list, "--background", background, "-o", out.string()},
+                    dir.file("host.out"), dir.file("host.err"));
+        return run.wait();
+    };
+
+    // Without the program the module starts with its empty cache and leaves the frames alone.
+    const fs::path alone = dir.file("alone");
+    ASSERT_EQ(run_host(alone, "25"), 0) << test::read_file(dir.file("host.err"));
+    const auto untouched = read_ppm(alone / "frame_000025.ppm");
+    ASSERT_TRUE(untouched);
+    int touched = 0;
+    for (int32_t y = 0; y < 576; ++y) {
+        for (int32_t x = 0; x < 720; ++x) {
+            touched += untouched->at(x, y) != kVideo ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(touched, 0);
     // The Windows module finds the loopback file through Wine's view of $XDG_RUNTIME_DIR.
     Process feed({TESSARA_CLI, "feed", script.string(), "--loopback", "--quiet"},
                  dir.file("feed.out"), dir.file("feed.err"));
     ASSERT_TRUE(wait_for(folder.path() / "Tessara-plugin.loopback"));
     const fs::path frames = dir.file("windows");
-    fs::create_directories(frames);
-    char background[8];
-    std::snprintf(background, sizeof background, "%06x", kVideo);
     std::string list;
     for (int32_t f : kFrames) {
         list += (list.empty() ? "" : ",") + std::to_string(f);
     }
-    Process host_run({m_wine, (m_build / "tessara-filter-host.exe").string(),
-                      (m_build / "VDubTessara.vdf").string(), "--size", "720x576", "--frame-us",
-                      "40000", "--frames", list, "--background", background, "-o", frames.string()},
-                     dir.file("host.out"), dir.file("host.err"));
-    EXPECT_EQ(host_run.wait(), 0) << test::read_file(dir.file("host.out")) << host_run.err();
+    EXPECT_EQ(run_host(frames, list), 0)
+        << test::read_file(dir.file("host.out")) << test::read_file(dir.file("host.err"));
     EXPECT_EQ(feed.wait(), 0) << feed.err();
 
     // The same feed to the Linux module, over the socket.
