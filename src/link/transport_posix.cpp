@@ -714,6 +714,14 @@ ConnectResult connect_loopback(const std::string& file_path, Channel& out, int& 
         error = errno;
         return ConnectResult::Failed;
     }
+    // Only a file of this user's that nobody else can read is the server's: anyone may have made
+    // the program's own folder in /tmp before it ran.
+    struct stat st {};
+    if (::fstat(in, &st) != 0 || st.st_uid != ::getuid() || (st.st_mode & 077) != 0) {
+        ::close(in);
+        error = EACCES;
+        return ConnectResult::Failed;
+    }
     char text[128];
     const ssize_t size = ::read(in, text, sizeof text);
     ::close(in);

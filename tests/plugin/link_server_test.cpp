@@ -466,6 +466,8 @@ TEST(Listener, LoopbackTakesOnlyTheClientWithTheSecretOn127001) {
     // A file left by a server that died: the client finds no server, the next server replaces
     // it; a second server meanwhile is busy.
     test::write_file(file, link::format_loopback_file({address->port, address->secret}));
+    std::filesystem::permissions(
+        file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     EXPECT_EQ(link::connect_loopback(file, a, error), link::ConnectResult::NoServer);
     ASSERT_EQ(listener.open(error), link::Listener::OpenResult::Ok);
     link::LoopbackListener second;
@@ -473,8 +475,17 @@ TEST(Listener, LoopbackTakesOnlyTheClientWithTheSecretOn127001) {
     link::Listener socket;
     EXPECT_EQ(socket.open(error), link::Listener::OpenResult::Busy);
     EXPECT_NE(link::parse_loopback_file(test::read_file(file))->secret, address->secret);
-    test::write_file(file, "garbage\n");
+    // A file others can read is not the server's; neither is a garbled one.
+    std::filesystem::permissions(file, std::filesystem::perms::others_read,
+                                 std::filesystem::perm_options::add);
     EXPECT_EQ(link::connect_loopback(file, a, error), link::ConnectResult::Failed);
+    EXPECT_EQ(error, EACCES);
+    std::filesystem::remove(file);
+    test::write_file(file, "garbage\n");
+    std::filesystem::permissions(
+        file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(link::connect_loopback(file, a, error), link::ConnectResult::Failed);
+    EXPECT_EQ(error, EINVAL);
 }
 
 TEST(LoopbackFile, HoldsExactlyAPortAndASecret) {
