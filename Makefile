@@ -33,7 +33,7 @@ plugin-windows: deps
 	for arch in x86_64 i686; do \
 	  cmake -S . -B $(WIN_BUILD)-$$arch $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
 	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$$arch.cmake && \
-	  cmake --build $(WIN_BUILD)-$$arch -j $(JOBS) || exit 1; \
+	  cmake --build $(WIN_BUILD)-$$arch -j $(JOBS) --target VDubTessara || exit 1; \
 	done
 
 # A PNG of every window of the desktop program, drawn offscreen, in docs/screenshots/.

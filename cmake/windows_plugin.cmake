@@ -25,6 +25,8 @@ target_link_libraries(tessara_plugin_core PUBLIC tessara_link_protocol tessara_b
 # Exports the three module entry points, undecorated (they are extern "C" and cdecl).
 add_library(VDubTessara SHARED src/plugin/plugin_module.cpp src/plugin/message_box_win.cpp)
 target_link_libraries(VDubTessara PRIVATE tessara_plugin_core tessara_warnings user32)
+# A release module carries no symbol table.
+target_link_options(VDubTessara PRIVATE $<$<CONFIG:Release>:-s>)
 set_target_properties(VDubTessara PROPERTIES
   PREFIX ""
   SUFFIX ".vdf"
