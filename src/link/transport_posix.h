@@ -6,7 +6,8 @@
 #include <functional>
 #include <string>
 
-// The Linux ends of the channel: the Unix-domain socket, and the loopback listener.
+// The Linux ends of the channel: the Unix-domain socket, and the loopback listener. Included
+// through link/transport.h.
 namespace tessara::link {
 
 // Where the server's socket lives. Both ends work it out the same way.

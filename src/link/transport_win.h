@@ -4,7 +4,8 @@
 #include <string>
 
 // The Windows ends of the channel: the named pipe. The program's end is built here for the pipe's
-// own tests; the plug-in uses the client side through connect_to_server.
+// own tests; the plug-in uses the client side through connect_to_server. Included through
+// link/transport.h.
 namespace tessara::link {
 
 inline constexpr const char* kPipeName = "\\\\.\\pipe\\Tessara-plugin";
