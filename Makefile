@@ -10,7 +10,7 @@ CMAKE_GEN := -G Ninja
 PREFIX    ?= /usr/local
 DESTDIR   ?=
 
-.PHONY: all deps build test demo asan fuzz clean format bench install install-only uninstall package format-check screenshots
+.PHONY: all deps build test demo plugin-windows asan fuzz clean format bench install install-only uninstall package format-check screenshots
 
 all: build
 
@@ -25,6 +25,16 @@ build: deps $(BUILD)/build.ninja
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The plug-in for the video tool on Windows, cross-built with mingw-w64 for x86_64 and i686:
+# $(WIN_BUILD)-x86_64/VDubTessara.vdf and $(WIN_BUILD)-i686/VDubTessara.vdf.
+WIN_BUILD ?= build-windows
+plugin-windows: deps
+	for arch in x86_64 i686; do \
+	  cmake -S . -B $(WIN_BUILD)-$$arch $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$$arch.cmake && \
+	  cmake --build $(WIN_BUILD)-$$arch -j $(JOBS) --target VDubTessara || exit 1; \
+	done
 
 # A PNG of every window of the desktop program, drawn offscreen, in docs/screenshots/.
 screenshots: build
@@ -78,7 +88,7 @@ format-check:
 	scripts/check-format --check
 
 clean:
-	rm -rf $(BUILD) $(ASAN_DIR) $(FUZZ_DIR) out
+	rm -rf $(BUILD) $(ASAN_DIR) $(FUZZ_DIR) $(WIN_BUILD)-x86_64 $(WIN_BUILD)-i686 out
 
 # tessara generate against libass and spumux on the same generated scripts (bench/peers/run.sh);
 # installs the peers first. RUNS, EVENTS, SEED and BENCH_DIR pass through to the script.

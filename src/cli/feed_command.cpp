@@ -129,6 +129,7 @@ int run_feed(const std::vector<std::string>& args, const GlobalOptions& options)
     std::optional<std::string> offset;
     bool dont_check_fr = false;
     bool watch = false;
+    bool loopback = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--offset") {
@@ -144,6 +145,8 @@ int run_feed(const std::vector<std::string>& args, const GlobalOptions& options)
             dont_check_fr = true;
         } else if (a == "--watch") {
             watch = true;
+        } else if (a == "--loopback") {
+            loopback = true;
         } else if (!a.empty() && a[0] == '-') {
             throw UsageError{"feed: unknown option " + a};
         } else if (path.empty()) {
@@ -164,6 +167,7 @@ int run_feed(const std::vector<std::string>& args, const GlobalOptions& options)
         return kExitFailed;
     }
     link::PreviewLinkServer server(messages);
+    server.set_loopback(loopback);
     TerminalFeedDialog dialog(dont_check_fr);
     // A transfer can end without a message of ours: cancelled, or refused by the plug-in
     // (which told its own user why). The terminal still says so.

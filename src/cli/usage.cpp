@@ -58,7 +58,7 @@ Commands:
   check-segments SCRIPT [--distance N]
                          list the subtitles the DVD segments and chapter points
                          would cut, each widened by N frames (0-99, default 0)
-  feed SCRIPT [--offset HH:MM:SS:FF] [--dont-check-fr] [--watch]
+  feed SCRIPT [--offset HH:MM:SS:FF] [--dont-check-fr] [--watch] [--loopback]
                          hand every subpicture to the video-filter plug-in: waits
                          for the plug-in to connect (start the preview with the
                          filter), then sends all pictures the first time and only
@@ -296,8 +296,9 @@ Options:
 Example:
   tessara check-segments film.ssa --set DVDSeg=00:10:00:00 --distance 5
 )" TESSARA_GLOBAL_OPTIONS},
-    {"feed", "usage: tessara feed SCRIPT [--offset HH:MM:SS:FF] [--dont-check-fr] [--watch]",
-     R"(usage: tessara feed SCRIPT [--offset HH:MM:SS:FF] [--dont-check-fr] [--watch]
+    {"feed",
+     "usage: tessara feed SCRIPT [--offset HH:MM:SS:FF] [--dont-check-fr] [--watch] [--loopback]",
+     R"(usage: tessara feed SCRIPT [--offset HH:MM:SS:FF] [--dont-check-fr] [--watch] [--loopback]
 
 Builds every subpicture of SCRIPT and hands them to the video-filter plug-in:
 waits for the plug-in to connect (start the video tool's preview with the filter
@@ -311,6 +312,11 @@ Options:
   --dont-check-fr        let the plug-in accept video at another frame rate
   --watch                keep running: reload and feed again whenever SCRIPT
                          changes on disk, sending only what changed
+  --loopback             listen on TCP 127.0.0.1 instead of the socket, for the
+                         plug-in in a video tool running under Wine; the port
+                         and a secret go into Tessara-plugin.loopback (mode
+                         0600) beside the socket, and connections without the
+                         secret are dropped with a warning
 
 Example:
   tessara feed film.ssa --offset 01:00:00:00 --watch

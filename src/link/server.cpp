@@ -9,6 +9,7 @@
 
 #include "base/messages.h"
 #include "base/text.h"
+#include "link/loopback.h"
 #include "render/subpicture_canvas.h"
 #include "script/settings.h"
 #include "timeline/colour_slots.h"
@@ -218,32 +219,32 @@ bool PreviewLinkServer::feed(const timeline::Timeline& timeline,
     return succeeded;
 }
 
-bool PreviewLinkServer::transfer(const timeline::Timeline& timeline,
-                                 script::ConversionSettings& settings, FeedDialog& dialog) {
-    Listener listener;
+bool PreviewLinkServer::listen(Listener& socket, LoopbackListener& loopback) {
     int error = 0;
     const SocketPlace place = socket_place();
+    if (m_loopback) {
+        loopback.set_refusal_log([this](const std::string& text) { m_messages.warn(text); });
+        const auto opened = loopback.open(place, error);
+        if (opened != Listener::OpenResult::Ok) {
+            report_open_failure(opened, loopback.failed_path(), error);
+            return false;
+        }
+        m_socket_path = loopback.file_path();
+        if (place.own_folder && m_told_path != m_socket_path) {
+            // Not where the plug-in looks by itself: it must be told with the variable.
+            m_told_path = m_socket_path;
+            m_messages.inform(
+                "Listening for the plug-in on 127.0.0.1; its port and secret are "
+                "in " +
+                m_socket_path + " (give the plug-in that path in " + kLoopbackFileVariable + ").");
+        }
+        return true;
+    }
     m_socket_path = place.path;
-    const auto opened = listener.open(place, error);
-    const std::string& about = listener.failed_path();
-    switch (opened) {
-        case Listener::OpenResult::Ok:
-            break;
-        case Listener::OpenResult::Busy:
-            m_messages.error("Another tessara feed may be running (" + about + " is in use).");
-            return false;
-        case Listener::OpenResult::InTheWay:
-            m_messages.file_error(about, kInTheWayText, std::nullopt);
-            return false;
-        case Listener::OpenResult::Listening:
-            m_messages.file_error(about, kListeningText, std::nullopt);
-            return false;
-        case Listener::OpenResult::UnsafeFolder:
-            m_messages.file_error(about, kUnsafeFolderText, std::nullopt);
-            return false;
-        case Listener::OpenResult::Failed:
-            m_messages.file_error(about, kCreateFailedText, error);
-            return false;
+    const auto opened = socket.open(place, error);
+    if (opened != Listener::OpenResult::Ok) {
+        report_open_failure(opened, socket.failed_path(), error);
+        return false;
     }
     if (place.own_folder && place.path != m_told_path) {
         // Not where the user's session keeps such things: say where the plug-in is awaited.
@@ -255,6 +256,40 @@ bool PreviewLinkServer::transfer(const timeline::Timeline& timeline,
                                     "the plug-in on " +
                                     place.path + " instead.");
     }
+    return true;
+}
+
+void PreviewLinkServer::report_open_failure(Listener::OpenResult result, const std::string& about,
+                                            int error) {
+    switch (result) {
+        case Listener::OpenResult::Ok:
+            break;
+        case Listener::OpenResult::Busy:
+            m_messages.error("Another tessara feed may be running (" + about + " is in use).");
+            break;
+        case Listener::OpenResult::InTheWay:
+            m_messages.file_error(about, kInTheWayText, std::nullopt);
+            break;
+        case Listener::OpenResult::Listening:
+            m_messages.file_error(about, kListeningText, std::nullopt);
+            break;
+        case Listener::OpenResult::UnsafeFolder:
+            m_messages.file_error(about, kUnsafeFolderText, std::nullopt);
+            break;
+        case Listener::OpenResult::Failed:
+            m_messages.file_error(about, kCreateFailedText, error);
+            break;
+    }
+}
+
+bool PreviewLinkServer::transfer(const timeline::Timeline& timeline,
+                                 script::ConversionSettings& settings, FeedDialog& dialog) {
+    Listener socket_listener;
+    LoopbackListener loopback_listener;
+    if (!listen(socket_listener, loopback_listener)) {
+        return false;
+    }
+    int error = 0;
 
     dialog.set_status(kWaitingText);
     bool connecting = true;
@@ -285,7 +320,9 @@ bool PreviewLinkServer::transfer(const timeline::Timeline& timeline,
         return true;
     };
 
-    switch (listener.accept(m_channel, m_slice, error)) {
+    const IoStatus connected = m_loopback ? loopback_listener.accept(m_channel, m_slice, error)
+                                          : socket_listener.accept(m_channel, m_slice, error);
+    switch (connected) {
         case IoStatus::Done:
             break;
         case IoStatus::Stopped:

@@ -101,6 +101,11 @@ class PreviewLinkServer {
     bool feed(const timeline::Timeline& timeline, script::ConversionSettings& settings,
               FeedDialog& dialog);
 
+    // Listens on the loopback link (TCP on 127.0.0.1 with a secret) instead of the socket, for a
+    // plug-in running under Wine; connections without the secret are dropped and warned about.
+    void set_loopback(bool on) { m_loopback = on; }
+    bool loopback() const { return m_loopback; }
+
     // What the plug-in held after the last successful transfer; nothing before the first.
     const std::optional<std::vector<SentPicture>>& sent() const { return m_sent; }
     bool handshake_needed() const { return m_handshake_needed; }
@@ -112,6 +117,11 @@ class PreviewLinkServer {
 
     bool transfer(const timeline::Timeline& timeline, script::ConversionSettings& settings,
                   FeedDialog& dialog);
+    // Opens the chosen listener (reporting a failure) and says where the plug-in is awaited
+    // when that is not the usual place.
+    bool listen(Listener& socket, LoopbackListener& loopback);
+    // Reports a listener that could not open.
+    void report_open_failure(Listener::OpenResult result, const std::string& about, int error);
     // One request: header, payloads, reply. The reply's status, or nothing after a failure
     // (reported) or a cancel (silent).
     std::optional<int32_t> request(LinkCommand command, std::span<const uint8_t> first,
@@ -134,6 +144,7 @@ class PreviewLinkServer {
     script::FrameTime m_offset;
     bool m_handshake_needed = true;
     bool m_cancelled = false;
+    bool m_loopback = false;
     std::optional<std::vector<SentPicture>> m_sent;
     std::vector<SentPicture> m_next;
     std::vector<SentPicture> m_added;

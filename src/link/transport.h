@@ -1,18 +1,24 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 
-// The local channel the preview link runs over: a Unix-domain stream socket named
-// "Tessara-plugin" in a folder only its user may enter ($XDG_RUNTIME_DIR, or the program's own
-// /tmp/Tessara-UID), readable and writable by its owner only. Messages keep their boundaries
-// through the header's lengths: the reader always knows how many bytes the next record holds. Every
-// wait is cut into 100 ms slices; after each slice without progress the caller's callback decides
-// whether to go on waiting.
+// The local channel the preview link runs over. Three kinds carry the same bytes:
+// - Linux: a Unix-domain stream socket named "Tessara-plugin" in a folder only its user may enter
+//   ($XDG_RUNTIME_DIR, or the program's own /tmp/Tessara-UID), readable and writable by its owner
+//   only (transport_posix.h);
+// - Windows: the message-mode named pipe \\.\pipe\Tessara-plugin (transport_win.h);
+// - loopback, only when asked for: TCP on 127.0.0.1, for a Linux program and a plug-in running
+//   under Wine on the same machine. The server writes its port and a random secret into a file
+//   only its user can read; a client sends the secret before anything else, and a connection
+//   without it is dropped (loopback.h).
+// Messages keep their boundaries through the header's lengths: the reader always knows how many
+// bytes the next record holds. Every wait is cut into 100 ms slices; after each slice without
+// progress the caller's callback decides whether to go on waiting.
 namespace tessara::link {
 
 inline constexpr int kWaitSliceMs = 100;
@@ -23,25 +29,41 @@ using SliceCallback = std::function<bool()>;
 enum class IoStatus {
     Done,
     Stopped,     // the callback ended the wait
-    Failed,      // a system error (its errno is returned beside the status)
+    Failed,      // a system error (its code is returned beside the status)
     Closed,      // the peer went away before the record was complete
     ReplyFirst,  // a write stopped because the peer had already answered
 };
 
-// One connected end. Closing it (or destroying it) closes the socket. Writes never raise SIGPIPE:
-// a vanished peer is a failure of the write.
+// One kind of connected end. `error` receives the system's error code (errno on Linux, the
+// Windows error code on Windows) whenever the status is Failed or Closed.
+class ChannelBackend {
+  public:
+    virtual ~ChannelBackend() = default;
+
+    virtual IoStatus write_all(std::span<const uint8_t> bytes, const SliceCallback& slice,
+                               int& error, bool stop_on_reply) = 0;
+    virtual IoStatus read_exact(std::span<uint8_t> bytes, const SliceCallback& slice,
+                                int& error) = 0;
+    virtual bool has_input() const = 0;
+};
+
+// One connected end, whatever carries it. Closing it (or destroying it) closes the connection.
+// Writes never raise a signal: a vanished peer is a failure of the write.
 class Channel {
   public:
     Channel() = default;
-    explicit Channel(int fd) : m_fd(fd) {}
-    Channel(Channel&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
-    Channel& operator=(Channel&& other) noexcept;
-    Channel(const Channel&) = delete;
-    Channel& operator=(const Channel&) = delete;
-    ~Channel() { close(); }
+    explicit Channel(std::unique_ptr<ChannelBackend> backend) : m_backend(std::move(backend)) {}
+#ifndef _WIN32
+    // A connected stream socket; the channel owns the descriptor.
+    explicit Channel(int fd);
+#endif
 
-    bool is_open() const { return m_fd >= 0; }
-    void close();
+    bool is_open() const {
+        return m_backend != nullptr;
+    }
+    void close() {
+        m_backend.reset();
+    }
 
     // Writes every byte. With stop_on_reply, the write ends with ReplyFirst as soon as the peer
     // has sent something to read, whatever is left unwritten.
@@ -50,79 +72,25 @@ class Channel {
     // Reads exactly bytes.size() bytes.
     IoStatus read_exact(std::span<uint8_t> bytes, const SliceCallback& slice, int& error);
     // Whether the peer has sent bytes (or closed) that have not been read yet.
-    bool has_input() const;
+    bool has_input() const {
+        return m_backend != nullptr && m_backend->has_input();
+    }
 
   private:
-    int m_fd = -1;
+    std::unique_ptr<ChannelBackend> m_backend;
 };
 
-// Where the server's socket lives. Both ends work it out the same way.
-struct SocketPlace {
-    std::string folder;
-    std::string path;  // "Tessara-plugin" in the folder
-    // The program's own folder, which the server makes when it is missing, rather than
-    // $XDG_RUNTIME_DIR.
-    bool own_folder = false;
-    // $XDG_RUNTIME_DIR when it was set but refused.
-    std::string refused_runtime_dir;
-};
-
-// $XDG_RUNTIME_DIR serves only when it is an absolute path to a folder (not a symbolic link)
-// that belongs to this user and gives no permissions to anyone else. Otherwise the socket goes
-// into the program's own folder, Tessara-UID in `temporary_root`. `runtime_dir` is the
-// variable's value, nullptr when it is unset.
-SocketPlace socket_place(const char* runtime_dir, const std::string& temporary_root);
-// From the environment, with /tmp as the temporary root.
-SocketPlace socket_place();
-std::string socket_path();
-
-// The server's end of the channel: one socket file, one client at a time. A lock held beside the
-// socket tells a live server from a stale socket file left by one that died. Nothing but a stale
-// socket is ever removed to make room.
-class Listener {
-  public:
-    enum class OpenResult {
-        Ok,
-        Busy,          // another server holds the lock
-        InTheWay,      // something that is not a stale socket (or not a lock file) is there
-        Listening,     // a socket someone listens on without the lock: another program's
-        UnsafeFolder,  // the program's own folder is not a private folder of this user's
-        Failed,        // a system error; its errno is returned beside the result
-    };
-
-    Listener() = default;
-    Listener(const Listener&) = delete;
-    Listener& operator=(const Listener&) = delete;
-    ~Listener() { close(); }
-
-    // Creates the socket (mode 0600) at the place, making the program's own folder (mode 0700)
-    // when that is the place and it is missing. A stale socket file is replaced; anything else
-    // is left alone.
-    OpenResult open(const SocketPlace& place, int& error);
-    OpenResult open(int& error) { return open(socket_place(), error); }
-    // The file or folder the last open that did not succeed was about.
-    const std::string& failed_path() const { return m_failed_path; }
-    // Waits for one client of this user. The socket stops taking clients once one is accepted.
-    IoStatus accept(Channel& out, const SliceCallback& slice, int& error);
-    // Removes the socket file and releases the lock; safe to call twice.
-    void close();
-
-  private:
-    OpenResult fail(OpenResult result, const std::string& path);
-    // Removes the socket file when it is still the one this listener made.
-    void remove_socket_file();
-
-    int m_fd = -1;
-    int m_lock_fd = -1;
-    std::string m_path;
-    std::string m_failed_path;
-    dev_t m_device = 0;
-    ino_t m_inode = 0;
-};
-
-// The client's way in. NoServer when no server is running (no socket file, or a stale one);
-// Failed with EBUSY when a server is running but already serves another client.
-enum class ConnectResult { Connected, NoServer, Failed };
+// The client's way in. NoServer when no server is running; Failed when one could not be reached
+// (with a busy-channel error when a server is running but already serves another client). On
+// Windows the pipe is opened first and set to message reads (StateFailed) with its wait event
+// (EventFailed); without a pipe, a loopback server is looked for (loopback.h).
+enum class ConnectResult { Connected, NoServer, Failed, StateFailed, EventFailed };
 ConnectResult connect_to_server(Channel& out, int& error);
 
 }  // namespace tessara::link
+
+#ifdef _WIN32
+#include "link/transport_win.h"
+#else
+#include "link/transport_posix.h"
+#endif

@@ -65,14 +65,18 @@ using FilterEndProc = int (*)(FilterActivation* fa, const FilterFunctions* ff);
 using FilterScriptStrProc = bool (*)(FilterActivation* fa, const FilterFunctions* ff, char* buffer,
                                      int size);
 
-// The module record the host keeps for every loaded filter module.
+// The module record the host keeps for every loaded filter module. A filter only passes it back
+// to the host; the host fills it from the module's exports, the entry of its extended module
+// interface included (none here: this module does not export one).
 struct FilterModule {
     FilterModule* next;
     FilterModule* prev;
     void* module_handle;
     void* initProc;
+    void* extendedInitProc;
     void* deinitProc;
 };
+static_assert(sizeof(FilterModule) == 6 * sizeof(void*));
 
 // One filter a module offers (the version-7 layout: 72 bytes on 32-bit builds).
 struct FilterDefinition {

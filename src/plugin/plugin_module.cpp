@@ -1,12 +1,12 @@
 // The filter module the video host loads: one filter that paints the program's subpictures.
 
-#include <cstdio>
 #include <new>
 #include <string>
 #include <string_view>
 
 #include "base/messages.h"
 #include "plugin/filter_abi.h"
+#include "plugin/message_box.h"
 #include "plugin/preview_link_client.h"
 
 #ifdef _WIN32
@@ -21,26 +21,20 @@ namespace {
 
 constexpr std::string_view kCaption = "Tessara plugin";
 
-// Error boxes with the plug-in's caption. Without a window system they go to standard error,
-// one "caption: text" entry per box.
+// Error boxes with the plug-in's caption; where the system's text follows a message, it comes in
+// a second box.
 class PluginMessages final : public base::Messages {
   public:
-    void inform(std::string_view text) override { box(text); }
-    void warn(std::string_view text) override { box(text); }
-    void error(std::string_view text) override { box(text); }
+    void inform(std::string_view text) override { show_error_box(kCaption, text); }
+    void warn(std::string_view text) override { show_error_box(kCaption, text); }
+    void error(std::string_view text) override { show_error_box(kCaption, text); }
     void error_with_system(std::string_view text, int system_error) override {
-        box(text);
-        box(base::system_error_text(system_error));
+        show_error_box(kCaption, text);
+        show_error_box(kCaption, system_text(system_error));
     }
     base::Answer ask(std::string_view text, base::AskKind kind) override {
-        box(text);
+        show_error_box(kCaption, text);
         return base::safe_answer(kind);
-    }
-
-  private:
-    static void box(std::string_view text) {
-        std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(kCaption.size()), kCaption.data(),
-                     static_cast<int>(text.size()), text.data());
     }
 };
 
@@ -150,8 +144,10 @@ TESSARA_EXPORT int VirtualdubFilterModuleCheckVersion() {
     return abi::kFilterInterfaceVersion;
 }
 
+#ifndef _WIN32
 // Hooks for a test host: where the plug-in's messages go (null: standard error again), and how
-// long one wait for the program may take, for client objects created from then on.
+// long one wait for the program may take, for client objects created from then on. The Windows
+// module exports the three entry points only.
 TESSARA_EXPORT void TessaraPluginSetMessages(tessara::base::Messages* messages) {
     g_messages = messages != nullptr ? messages : &g_default_messages;
 }
@@ -159,3 +155,4 @@ TESSARA_EXPORT void TessaraPluginSetMessages(tessara::base::Messages* messages) 
 TESSARA_EXPORT void TessaraPluginSetWaitLimit(int64_t milliseconds) {
     g_wait_limit_ms = milliseconds;
 }
+#endif

@@ -27,9 +27,15 @@ bool PreviewLinkClient::start(const FrameFormat& frame) {
             return start_on(std::move(channel), frame);
         case link::ConnectResult::Failed:
             m_messages.error_with_system(kOpenFailedText, error);
-            forget_session();
-            return false;
+            break;
+        case link::ConnectResult::StateFailed:
+            m_messages.error_with_system(kPipeStateText, error);
+            break;
+        case link::ConnectResult::EventFailed:
+            m_messages.error_with_system(kEventText, error);
+            break;
     }
+    forget_session();
     return false;
 }
 

@@ -126,5 +126,7 @@ inline constexpr const char* kTimeoutText = "Timeout waiting for the server data
 inline constexpr const char* kServerVersionText =
     "The Tessara server has a different version\nthan the supported by this plug in.";
 inline constexpr const char* kOpenFailedText = "Cannot open the named pipe";
+inline constexpr const char* kPipeStateText = "Cannot set pipe state\n";
+inline constexpr const char* kEventText = "Cannot create event handler\n";
 
 }  // namespace tessara::plugin

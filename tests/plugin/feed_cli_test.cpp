@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +10,7 @@
 #include <thread>
 
 #include "filter_host.h"
+#include "link/loopback.h"
 #include "link/transport.h"
 #include "link_fixtures.h"
 #include "plugin/preview_link_client.h"
@@ -88,6 +91,8 @@ using Intervals = std::vector<std::pair<int32_t, int32_t>>;
 TEST_F(FeedCommand, FeedsThePlugInAndExitsWithTheResult) {
     FeedProcess feed(dir, {script.string(), "--offset", "00:00:00:05", "--quiet"});
     ASSERT_TRUE(wait_for_server());
+    // Without --loopback nothing is offered on TCP.
+    EXPECT_FALSE(fs::exists(folder.path() / "Tessara-plugin.loopback"));
     EXPECT_EQ(host.start(40000), 0);
     EXPECT_EQ(feed.wait(), 0) << feed.err();
     EXPECT_EQ(cached(), (Intervals{{20, 44}, {70, 94}, {120, 144}}));
@@ -104,6 +109,40 @@ TEST_F(FeedCommand, FeedsThePlugInAndExitsWithTheResult) {
     EXPECT_EQ(refused.wait(), 1);
     EXPECT_NE(refused.err().find("The plug-in ended the transfer."), std::string::npos)
         << refused.err();
+}
+
+TEST_F(FeedCommand, LoopbackFeedsThePlugInAndWarnsAboutAWrongSecret) {
+    FeedProcess feed(dir, {script.string(), "--loopback", "--quiet"});
+    const fs::path file = folder.path() / "Tessara-plugin.loopback";
+    for (int i = 0; i < 1000 && !fs::exists(file); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(fs::exists(file));
+    EXPECT_FALSE(fs::exists(link::socket_path()));
+    // Someone else on this machine knocks with a guess first.
+    const auto address = link::parse_loopback_file(test::read_file(file));
+    ASSERT_TRUE(address);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(address->port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    const std::string guess(link::kSecretSize, '7');
+    ASSERT_EQ(::send(fd, guess.data(), guess.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(guess.size()));
+    std::array<char, 1> answer{};
+    EXPECT_EQ(::recv(fd, answer.data(), answer.size(), 0), 0);  // dropped without a word
+    ::close(fd);
+
+    EXPECT_EQ(host.start(40000), 0);
+    EXPECT_EQ(feed.wait(), 0) << feed.err();
+    EXPECT_EQ(cached(), (Intervals{{25, 49}, {75, 99}, {125, 149}}));
+    EXPECT_NE(feed.err().find("warning: Dropped a loopback connection from 127.0.0.1:"),
+              std::string::npos)
+        << feed.err();
+    EXPECT_NE(feed.err().find(": wrong secret"), std::string::npos);
+    EXPECT_FALSE(fs::exists(file));
 }
 
 TEST_F(FeedCommand, WatchFeedsAgainWithOnlyTheChangesWhenTheScriptIsSaved) {

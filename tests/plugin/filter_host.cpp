@@ -1,6 +1,10 @@
 #include "filter_host.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <cstring>
 
@@ -9,6 +13,37 @@ namespace tessara::plugin_test {
 namespace abi = plugin::abi;
 
 namespace {
+
+// Loading a module as the host's system does: LoadLibrary on Windows, dlopen elsewhere.
+#ifdef _WIN32
+void* open_module(const std::string& path, std::string& error) {
+    HMODULE m = ::LoadLibraryA(path.c_str());
+    if (m == nullptr) {
+        error = "LoadLibrary failed with error " + std::to_string(::GetLastError());
+    }
+    return reinterpret_cast<void*>(m);
+}
+void* find_symbol(void* module, const char* name) {
+    return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(module), name));
+}
+void close_module(void* module) {
+    ::FreeLibrary(static_cast<HMODULE>(module));
+}
+#else
+void* open_module(const std::string& path, std::string& error) {
+    void* m = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (m == nullptr) {
+        error = ::dlerror();
+    }
+    return m;
+}
+void* find_symbol(void* module, const char* name) {
+    return ::dlsym(module, name);
+}
+void close_module(void* module) {
+    ::dlclose(module);
+}
+#endif
 
 // The host's registry: one module is loaded at a time.
 FilterHost* g_host = nullptr;
@@ -52,7 +87,7 @@ void FilterHost::unload() {
             m_deinit(&m_module_record, &m_functions);
             m_removed = g_removed;
         }
-        ::dlclose(m_module);
+        close_module(m_module);
         m_module = nullptr;
     }
     if (g_host == this) {
@@ -70,21 +105,27 @@ void FilterHost::resize(int32_t width, int32_t height) {
 }
 
 bool FilterHost::load(const std::string& path) {
-    m_module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    m_module = open_module(path, error);
     if (m_module == nullptr) {
-        error = ::dlerror();
         return false;
     }
     auto init =
         reinterpret_cast<int (*)(abi::FilterModule*, const abi::FilterFunctions*, int&, int&)>(
-            ::dlsym(m_module, abi::kModuleInitName));
-    m_deinit = reinterpret_cast<abi::ModuleDeinitProc>(::dlsym(m_module, abi::kModuleDeinitName));
+            find_symbol(m_module, abi::kModuleInitName));
+    m_deinit =
+        reinterpret_cast<abi::ModuleDeinitProc>(find_symbol(m_module, abi::kModuleDeinitName));
     m_check_version = reinterpret_cast<abi::ModuleCheckVersionProc>(
-        ::dlsym(m_module, abi::kModuleCheckVersionName));
+        find_symbol(m_module, abi::kModuleCheckVersionName));
     if (init == nullptr || m_deinit == nullptr || m_check_version == nullptr) {
         error = "the module lacks a filter-module export";
         return false;
     }
+    // The record as the host fills it before calling the module.
+    m_module_record = abi::FilterModule{};
+    m_module_record.module_handle = m_module;
+    m_module_record.initProc = reinterpret_cast<void*>(init);
+    m_module_record.extendedInitProc = find_symbol(m_module, "FilterModModuleInit");
+    m_module_record.deinitProc = reinterpret_cast<void*>(m_deinit);
     m_functions.addFilter = add_filter;
     m_functions.removeFilter = remove_filter;
     g_host = this;
@@ -100,15 +141,16 @@ bool FilterHost::load(const std::string& path) {
 }
 
 void FilterHost::set_messages(base::Messages* messages) {
-    auto hook =
-        reinterpret_cast<void (*)(base::Messages*)>(::dlsym(m_module, "TessaraPluginSetMessages"));
+    auto hook = reinterpret_cast<void (*)(base::Messages*)>(
+        find_symbol(m_module, "TessaraPluginSetMessages"));
     if (hook != nullptr) {
         hook(messages);
     }
 }
 
 void FilterHost::set_wait_limit_ms(int64_t ms) {
-    auto hook = reinterpret_cast<void (*)(int64_t)>(::dlsym(m_module, "TessaraPluginSetWaitLimit"));
+    auto hook =
+        reinterpret_cast<void (*)(int64_t)>(find_symbol(m_module, "TessaraPluginSetWaitLimit"));
     if (hook != nullptr) {
         hook(ms);
     }

@@ -1,7 +1,8 @@
 // tessara-filter-host: plays the video host for the filter module from the command line. It
 // loads the module, starts filtering (which takes a transfer from a waiting `tessara feed`) and
-// paints the chosen frames over a plain background into PNG files, so that what the filter
-// paints can be compared with `tessara render --subpicture`.
+// paints the chosen frames over a plain background into PNG files (binary PPM files in the
+// Windows build, which has no PNG library), so that what the filter paints can be compared with
+// `tessara render --subpicture`.
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,7 +12,9 @@
 
 #include "base/messages.h"
 #include "filter_host.h"
+#ifndef _WIN32
 #include "imaging/png_writer.h"
+#endif
 
 namespace {
 
@@ -21,7 +24,8 @@ constexpr const char* kUsage =
 
 Loads the filter module (default: the one built beside this program), starts it as the video
 host would (it connects to a waiting `tessara feed`, or keeps its cache without one) and paints
-the frames of LIST (e.g. 0,25,100-110) over the background colour into DIR/frame_NNNNNN.png.
+the frames of LIST (e.g. 0,25,100-110) over the background colour into DIR/frame_NNNNNN.png
+(.ppm in the Windows build).
 --size is the frame size (default 720x480), --frame-us the host's microseconds per frame
 (default 0: unknown). Exit status: 0 when the filter started, 1 when it refused, 2 usage.
 )";
@@ -62,6 +66,48 @@ bool parse_frames(const std::string& text, std::vector<int32_t>& out) {
         at = comma + 1;
     }
     return true;
+}
+
+// Writes the frame as frame_NNNNNN.png (frame_NNNNNN.ppm on Windows) in the folder.
+bool write_frame(const std::string& folder, int32_t number,
+                 tessara::plugin_test::HostFrame& image) {
+    char name[64];
+#ifdef _WIN32
+    std::snprintf(name, sizeof name, "/frame_%06d.ppm", number);
+    const std::string path = folder + name;
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    bool ok = out != nullptr;
+    if (ok) {
+        std::fprintf(out, "P6\n%d %d\n255\n", image.width, image.height);
+        std::vector<unsigned char> row(static_cast<size_t>(image.width) * 3);
+        for (int32_t y = 0; y < image.height && ok; ++y) {
+            for (int32_t x = 0; x < image.width; ++x) {
+                const uint32_t p = image.at(x, y);  // blue in the low byte
+                row[static_cast<size_t>(x) * 3] = static_cast<unsigned char>(p >> 16);
+                row[static_cast<size_t>(x) * 3 + 1] = static_cast<unsigned char>(p >> 8);
+                row[static_cast<size_t>(x) * 3 + 2] = static_cast<unsigned char>(p);
+            }
+            ok = std::fwrite(row.data(), 1, row.size(), out) == row.size();
+        }
+        ok = std::fclose(out) == 0 && ok;
+    }
+#else
+    std::snprintf(name, sizeof name, "/frame_%06d.png", number);
+    const std::string path = folder + name;
+    tessara::render::Bitmap<uint32_t> out(image.width, image.height, 0);
+    for (int32_t y = 0; y < image.height; ++y) {
+        for (int32_t x = 0; x < image.width; ++x) {
+            const uint32_t p = image.at(x, y);
+            out.at(x, y) = ((p & 0xFF) << 16) | (p & 0xFF00) | ((p >> 16) & 0xFF);
+        }
+    }
+    tessara::base::RecordingMessages messages;
+    const bool ok = tessara::imaging::write_png(path, out, messages);
+#endif
+    if (!ok) {
+        std::cerr << "tessara-filter-host: cannot write " << path << '\n';
+    }
+    return ok;
 }
 
 }  // namespace
@@ -128,18 +174,7 @@ int main(int argc, char** argv) {
     for (int32_t f : o.frames) {
         image.pixels.assign(image.pixels.size(), o.background & 0xFFFFFF);
         host.run(f, image);
-        tessara::render::Bitmap<uint32_t> out(o.width, o.height, 0);
-        for (int32_t y = 0; y < o.height; ++y) {
-            for (int32_t x = 0; x < o.width; ++x) {
-                const uint32_t p = image.at(x, y);
-                out.at(x, y) = ((p & 0xFF) << 16) | (p & 0xFF00) | ((p >> 16) & 0xFF);
-            }
-        }
-        char name[64];
-        std::snprintf(name, sizeof name, "/frame_%06d.png", f);
-        tessara::base::RecordingMessages messages;
-        if (!tessara::imaging::write_png(o.output_dir + name, out, messages)) {
-            std::cerr << "tessara-filter-host: cannot write " << o.output_dir + name << '\n';
+        if (!write_frame(o.output_dir, f, image)) {
             return 1;
         }
     }

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -8,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "link/loopback.h"
 #include "link_fixtures.h"
 #include "render/subpicture_canvas.h"
 
@@ -22,7 +26,7 @@ constexpr int32_t kRemove = static_cast<int32_t>(LinkCommand::RemovePicture);
 constexpr int32_t kAdd = static_cast<int32_t>(LinkCommand::AddPicture);
 constexpr int32_t kClose = static_cast<int32_t>(LinkCommand::Close);
 
-class ServerFeed : public testing::Test {
+class FeedFixture : public testing::Test {
   protected:
     // One feed against the recording client.
     bool feed() {
@@ -42,7 +46,20 @@ class ServerFeed : public testing::Test {
     WireClient client;
 };
 
-TEST_F(ServerFeed, FirstFeedShakesHandsAndSendsEveryPicture) {
+// The transfer over the socket, and over the loopback link the client finds when no socket is
+// there: the same requests, failures and messages.
+class ServerFeed : public FeedFixture, public testing::WithParamInterface<bool> {
+  protected:
+    ServerFeed() { server.set_loopback(GetParam()); }
+};
+INSTANTIATE_TEST_SUITE_P(Channels, ServerFeed, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& param) {
+                             return param.param ? "Loopback" : "Socket";
+                         });
+
+class SocketFeed : public FeedFixture {};
+
+TEST_P(ServerFeed, FirstFeedShakesHandsAndSendsEveryPicture) {
     ASSERT_TRUE(feed());
     EXPECT_EQ(commands_of(client.received),
               (std::vector<int32_t>{kHello, kInfo, kAdd, kAdd, kAdd, kClose}));
@@ -81,7 +98,7 @@ TEST_F(ServerFeed, FirstFeedShakesHandsAndSendsEveryPicture) {
     EXPECT_TRUE(messages.messages().empty());
 }
 
-TEST_F(ServerFeed, LaterFeedsSendOnlyTheChanges) {
+TEST_P(ServerFeed, LaterFeedsSendOnlyTheChanges) {
     ASSERT_TRUE(feed());
     const int32_t session = server.session_id();
 
@@ -102,7 +119,7 @@ TEST_F(ServerFeed, LaterFeedsSendOnlyTheChanges) {
     EXPECT_EQ(commands_of(client.received), (std::vector<int32_t>{kInfo, kClose}));
 }
 
-TEST_F(ServerFeed, ANewOffsetMakesANewSessionAndEverythingIsSentAgain) {
+TEST_P(ServerFeed, ANewOffsetMakesANewSessionAndEverythingIsSentAgain) {
     ASSERT_TRUE(feed());
     const int32_t session = server.session_id();
     built.script.settings.vdub_offset = u"00:00:00:20";
@@ -135,7 +152,7 @@ TEST_F(ServerFeed, ANewOffsetMakesANewSessionAndEverythingIsSentAgain) {
     EXPECT_EQ(link::decode_add_picture(client.received[1].first)->start, 0);
 }
 
-TEST_F(ServerFeed, ASecondPlugInFindsTheChannelTakenWhileATransferRuns) {
+TEST_P(ServerFeed, ASecondPlugInFindsTheChannelTakenWhileATransferRuns) {
     link::ConnectResult second = link::ConnectResult::Connected;
     int second_error = 0;
     client.answer = [&](const WireMessage& m, link::LinkReply r) -> std::optional<link::LinkReply> {
@@ -153,7 +170,7 @@ TEST_F(ServerFeed, ASecondPlugInFindsTheChannelTakenWhileATransferRuns) {
     EXPECT_EQ(link::connect_to_server(channel, second_error), link::ConnectResult::NoServer);
 }
 
-TEST_F(ServerFeed, APlugInThatGivesUpBeforeThePictureEndsTheFeedSilently) {
+TEST_P(ServerFeed, APlugInThatGivesUpBeforeThePictureEndsTheFeedSilently) {
     client.abort_before_picture = true;
     EXPECT_FALSE(feed());
     EXPECT_EQ(commands_of(client.received), (std::vector<int32_t>{kHello, kInfo, kAdd}));
@@ -212,7 +229,7 @@ TEST(ServerPictures, RatesColoursAndRowsFollowTheScript) {
     EXPECT_EQ(sent_row, first_row);
 }
 
-TEST_F(ServerFeed, DontCheckFrameRateSendsZeroDurationsAndIsStored) {
+TEST_P(ServerFeed, DontCheckFrameRateSendsZeroDurationsAndIsStored) {
     dialog.set_dont_check(true);
     ASSERT_TRUE(feed());
     const auto info = *link::decode_session_info(client.received[1].first);
@@ -222,7 +239,7 @@ TEST_F(ServerFeed, DontCheckFrameRateSendsZeroDurationsAndIsStored) {
     EXPECT_TRUE(built.script.settings.modified);
 }
 
-TEST_F(ServerFeed, CancelWhileWaitingLeavesTheSentListAsItWas) {
+TEST_P(ServerFeed, CancelWhileWaitingLeavesTheSentListAsItWas) {
     ASSERT_TRUE(feed());
     const auto sent = *server.sent();
     built.move(1, 80, 105);
@@ -241,7 +258,7 @@ TEST_F(ServerFeed, CancelWhileWaitingLeavesTheSentListAsItWas) {
     EXPECT_EQ(commands_of(client.received), (std::vector<int32_t>{kInfo, kRemove, kAdd, kClose}));
 }
 
-TEST_F(ServerFeed, BadRepliesEndTheFeedWithTheirMessages) {
+TEST_P(ServerFeed, BadRepliesEndTheFeedWithTheirMessages) {
     struct Case {
         int32_t command;  // the request whose answer is replaced
         std::optional<link::LinkReply> reply;
@@ -277,7 +294,7 @@ TEST_F(ServerFeed, BadRepliesEndTheFeedWithTheirMessages) {
     }
 }
 
-TEST_F(ServerFeed, APlugInThatVanishesMidPictureIsAnIoFailureNotASignal) {
+TEST_P(ServerFeed, APlugInThatVanishesMidPictureIsAnIoFailureNotASignal) {
     client.answer = [](const WireMessage& m, link::LinkReply r) -> std::optional<link::LinkReply> {
         if (m.header.command == kInfo) {
             return std::nullopt;  // leaves before the pictures
@@ -290,7 +307,7 @@ TEST_F(ServerFeed, APlugInThatVanishesMidPictureIsAnIoFailureNotASignal) {
                 messages.texts()[0].starts_with("Cannot write to the pipe."));
 }
 
-TEST_F(ServerFeed, ALiveServerMakesTheSecondOneBusyAndAStaleSocketIsReplaced) {
+TEST_F(SocketFeed, ALiveServerMakesTheSecondOneBusyAndAStaleSocketIsReplaced) {
     link::Listener other;
     int error = 0;
     ASSERT_EQ(other.open(error), link::Listener::OpenResult::Ok);
@@ -316,6 +333,43 @@ TEST_F(ServerFeed, ALiveServerMakesTheSecondOneBusyAndAStaleSocketIsReplaced) {
     EXPECT_FALSE(std::filesystem::exists(path));  // removed once the transfer is over
 }
 
+// A full-frame picture goes through in one record whatever the buffers hold, and a peer that
+// goes away is seen as the end by reads and as a failure (never a signal) by writes.
+void expect_records_and_a_vanished_peer(link::Channel& a, link::Channel& accepted) {
+    int error = 0;
+    std::vector<uint8_t> big(static_cast<size_t>(link::max_picture_bytes(720, 576)));
+    for (size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<uint8_t>(i * 7);
+    }
+    std::vector<uint8_t> got(big.size());
+    std::thread reader([&] {
+        int e = 0;
+        EXPECT_EQ(a.read_exact(
+                      got, [] { return true; }, e),
+                  link::IoStatus::Done);
+    });
+    EXPECT_EQ(accepted.write_all(
+                  big, [] { return true; }, error),
+              link::IoStatus::Done);
+    reader.join();
+    EXPECT_EQ(got, big);
+
+    a.close();
+    std::array<uint8_t, 4> four{};
+    EXPECT_EQ(accepted.read_exact(
+                  four, [] { return true; }, error),
+              link::IoStatus::Closed);
+    // TCP takes the first write after the peer's end into its buffers; the reset that answers
+    // it fails the next one.
+    auto status = link::IoStatus::Done;
+    for (int i = 0; i < 4 && status == link::IoStatus::Done; ++i) {
+        status = accepted.write_all(
+            big, [] { return true; }, error);
+    }
+    EXPECT_EQ(status, link::IoStatus::Failed);
+    EXPECT_TRUE(error == EPIPE || error == ECONNRESET) << error;
+}
+
 TEST(Listener, SocketIsPrivateAndTakesOneClient) {
     SocketFolder folder;
     link::Listener listener;
@@ -335,35 +389,119 @@ TEST(Listener, SocketIsPrivateAndTakesOneClient) {
     link::Channel b;
     EXPECT_EQ(link::connect_to_server(b, error), link::ConnectResult::Failed);
     EXPECT_EQ(error, EBUSY);
+    expect_records_and_a_vanished_peer(a, accepted);
+}
 
-    // A full-frame picture goes through in one record, whatever the socket buffers hold.
-    std::vector<uint8_t> big(static_cast<size_t>(link::max_picture_bytes(720, 576)));
-    for (size_t i = 0; i < big.size(); ++i) {
-        big[i] = static_cast<uint8_t>(i * 7);
+// A plain TCP connection to the port, sending `secret` (when given) and closing.
+bool knock(uint16_t port, const char* host, const std::string* secret) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    ::inet_pton(AF_INET, host, &to.sin_addr);
+    const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+    if (connected && secret != nullptr) {
+        EXPECT_EQ(::send(fd, secret->data(), secret->size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(secret->size()));
     }
-    std::vector<uint8_t> got(big.size());
-    std::thread reader([&] {
-        int e = 0;
-        EXPECT_EQ(a.read_exact(
-                      got, [] { return true; }, e),
-                  link::IoStatus::Done);
-    });
-    EXPECT_EQ(accepted.write_all(
-                  big, [] { return true; }, error),
-              link::IoStatus::Done);
-    reader.join();
-    EXPECT_EQ(got, big);
+    ::close(fd);
+    return connected;
+}
 
-    // The peer goes away: reads see the end, writes fail without a signal.
-    a.close();
-    std::array<uint8_t, 4> four{};
-    EXPECT_EQ(accepted.read_exact(
-                  four, [] { return true; }, error),
-              link::IoStatus::Closed);
-    EXPECT_EQ(accepted.write_all(
-                  big, [] { return true; }, error),
-              link::IoStatus::Failed);
-    EXPECT_EQ(error, EPIPE);
+TEST(Listener, LoopbackTakesOnlyTheClientWithTheSecretOn127001) {
+    SocketFolder folder;
+    link::LoopbackListener listener;
+    std::vector<std::string> refused;
+    listener.set_refusal_log([&](const std::string& text) { refused.push_back(text); });
+    int error = 0;
+    ASSERT_EQ(listener.open(error), link::Listener::OpenResult::Ok);
+    const std::string file = listener.file_path();
+    EXPECT_EQ(file, (folder.path() / "Tessara-plugin.loopback").string());
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    const auto address = link::parse_loopback_file(test::read_file(file));
+    ASSERT_TRUE(address);
+    EXPECT_EQ(address->port, listener.port());
+
+    // Bound to 127.0.0.1 itself: another address of this machine, even another loopback one,
+    // finds nothing on the port.
+    EXPECT_FALSE(knock(listener.port(), "127.0.0.2", nullptr));
+    ifaddrs* interfaces = nullptr;
+    if (::getifaddrs(&interfaces) == 0) {
+        for (ifaddrs* i = interfaces; i != nullptr; i = i->ifa_next) {
+            if (i->ifa_addr != nullptr && i->ifa_addr->sa_family == AF_INET) {
+                char text[INET_ADDRSTRLEN];
+                const auto* in = reinterpret_cast<sockaddr_in*>(i->ifa_addr);
+                ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+                if (std::string(text) != "127.0.0.1") {
+                    EXPECT_FALSE(knock(listener.port(), text, nullptr)) << text;
+                }
+            }
+        }
+        ::freeifaddrs(interfaces);
+    }
+
+    // Without the secret, or with another one, the connection is dropped and reported; the
+    // listener goes on waiting for the right client.
+    const std::string wrong(link::kSecretSize, 'a');
+    ASSERT_TRUE(knock(listener.port(), "127.0.0.1", nullptr));
+    ASSERT_TRUE(knock(listener.port(), "127.0.0.1", &wrong));
+    link::Channel a;
+    ASSERT_EQ(link::connect_loopback(file, a, error), link::ConnectResult::Connected);
+    link::Channel accepted;
+    ASSERT_EQ(listener.accept(
+                  accepted, [] { return true; }, error),
+              link::IoStatus::Done);
+    ASSERT_EQ(refused.size(), 2u);
+    EXPECT_TRUE(refused[0].starts_with("Dropped a loopback connection from 127.0.0.1:"));
+    EXPECT_TRUE(refused[0].ends_with(": no secret")) << refused[0];
+    EXPECT_TRUE(refused[1].ends_with(": wrong secret")) << refused[1];
+    // Accepted: the file is gone, and nobody else gets in.
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_FALSE(knock(listener.port(), "127.0.0.1", nullptr));
+    expect_records_and_a_vanished_peer(a, accepted);
+    listener.close();
+
+    // A file left by a server that died: the client finds no server, the next server replaces
+    // it; a second server meanwhile is busy.
+    test::write_file(file, link::format_loopback_file({address->port, address->secret}));
+    std::filesystem::permissions(
+        file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(link::connect_loopback(file, a, error), link::ConnectResult::NoServer);
+    ASSERT_EQ(listener.open(error), link::Listener::OpenResult::Ok);
+    link::LoopbackListener second;
+    EXPECT_EQ(second.open(error), link::Listener::OpenResult::Busy);
+    link::Listener socket;
+    EXPECT_EQ(socket.open(error), link::Listener::OpenResult::Busy);
+    EXPECT_NE(link::parse_loopback_file(test::read_file(file))->secret, address->secret);
+    // A file others can read is not the server's; neither is a garbled one.
+    std::filesystem::permissions(file, std::filesystem::perms::others_read,
+                                 std::filesystem::perm_options::add);
+    EXPECT_EQ(link::connect_loopback(file, a, error), link::ConnectResult::Failed);
+    EXPECT_EQ(error, EACCES);
+    std::filesystem::remove(file);
+    test::write_file(file, "garbage\n");
+    std::filesystem::permissions(
+        file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(link::connect_loopback(file, a, error), link::ConnectResult::Failed);
+    EXPECT_EQ(error, EINVAL);
+}
+
+TEST(LoopbackFile, HoldsExactlyAPortAndASecret) {
+    const std::string secret = "0123456789abcdef0123456789abcdef";
+    const std::string text = link::format_loopback_file({4711, secret});
+    EXPECT_EQ(text, "4711 " + secret + "\n");
+    EXPECT_EQ(link::parse_loopback_file(text), (link::LoopbackAddress{4711, secret}));
+    for (const std::string& bad : std::vector<std::string>{
+             "0 " + secret + "\n", "65536 " + secret + "\n", "4711 " + secret, " " + secret + "\n",
+             "4711 " + secret.substr(1) + "\n", "4711 " + secret + "0\n",
+             "4711 0123456789ABCDEF0123456789abcdef\n", "47x1 " + secret + "\n"}) {
+        EXPECT_FALSE(link::parse_loopback_file(bad)) << bad;
+    }
+    EXPECT_TRUE(link::same_secret(secret, secret));
+    EXPECT_FALSE(link::same_secret(secret, std::string(32, '0')));
+    EXPECT_FALSE(link::same_secret(secret, secret.substr(1)));
 }
 
 }  // namespace

@@ -109,6 +109,17 @@ TEST_F(PluginTest, PaintsEverySubpictureOnItsFramesInBothDirections) {
     expect_painted(125);
 }
 
+TEST_F(PluginTest, TakesTheTransferOverTheLoopbackLinkToo) {
+    server.set_loopback(true);
+    ASSERT_TRUE(feed());
+    EXPECT_EQ(started, 0);
+    EXPECT_TRUE(server_messages.messages().empty());
+    EXPECT_TRUE(plugin_messages.messages().empty());
+    for (int32_t f : {25, 49, 75, 140}) {
+        expect_painted(f);
+    }
+}
+
 TEST_F(PluginTest, ASecondFeedReplacesOnlyTheMovedSubtitle) {
     ASSERT_TRUE(feed());
     built.move(1, 80, 105);
