@@ -13,6 +13,7 @@ extern "C" {
 
 #include "base/messages.h"
 #include "base/progress.h"
+#include "media/ffmpeg_handles.h"
 
 namespace tessara::media {
 namespace {
@@ -27,18 +28,6 @@ constexpr int64_t kDecodeOnReach = 16;
 // Progress updates while indexing: about this many over the whole file.
 constexpr int64_t kProgressSteps = 1000;
 
-struct FormatCloser {
-    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
-struct CodecCloser {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct FrameFreer {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
 struct ScalerFreer {
     void operator()(SwsContext* s) const { sws_freeContext(s); }
 };

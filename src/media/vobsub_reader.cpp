@@ -1,5 +1,7 @@
 #include "media/vobsub_reader.h"
 
+#include "media/ffmpeg_handles.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -15,15 +17,6 @@ namespace tessara::media {
 
 namespace {
 
-struct FormatCloser {
-    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
-struct CodecCloser {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
 // Holds a decoded subtitle until it has been copied out.
 struct SubtitleHolder {
     AVSubtitle sub{};

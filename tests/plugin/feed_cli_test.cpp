@@ -21,45 +21,17 @@ namespace {
 namespace fs = std::filesystem;
 
 // `tessara feed` in a child process, its output in files.
-class FeedProcess {
+class FeedProcess : public ChildProcess {
   public:
     FeedProcess(const test::TempDir& dir, const std::vector<std::string>& args)
-        : m_out(dir.file("feed.out")), m_err(dir.file("feed.err")) {
-        std::vector<std::string> all = {TESSARA_CLI, "feed"};
-        all.insert(all.end(), args.begin(), args.end());
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            freopen(m_out.c_str(), "w", stdout);
-            freopen(m_err.c_str(), "w", stderr);
-            std::vector<char*> argv;
-            for (auto& a : all) {
-                argv.push_back(a.data());
-            }
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-    }
-    ~FeedProcess() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    int wait() {
-        int status = 0;
-        ::waitpid(m_pid, &status, 0);
-        m_pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    void interrupt() { ::kill(m_pid, SIGINT); }
-    std::string out() const { return test::read_file(m_out); }
-    std::string err() const { return test::read_file(m_err); }
+        : ChildProcess(feed_args(args), dir.file("feed.out"), dir.file("feed.err")) {}
 
   private:
-    fs::path m_out;
-    fs::path m_err;
-    pid_t m_pid = -1;
+    static std::vector<std::string> feed_args(const std::vector<std::string>& args) {
+        std::vector<std::string> all = {TESSARA_CLI, "feed"};
+        all.insert(all.end(), args.begin(), args.end());
+        return all;
+    }
 };
 
 // Waits until the program listens for the plug-in.

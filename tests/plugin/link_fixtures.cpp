@@ -1,11 +1,51 @@
 #include "link_fixtures.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include "plugin/preview_link_client.h"
 #include "script/ssa_reader.h"
 
 namespace tessara::link_test {
+
+ChildProcess::ChildProcess(std::vector<std::string> args, std::filesystem::path out,
+                           std::filesystem::path err)
+    : m_out(std::move(out)), m_err(std::move(err)) {
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        std::freopen(m_out.c_str(), "w", stdout);
+        std::freopen(m_err.c_str(), "w", stderr);
+        std::vector<char*> argv;
+        for (auto& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+}
+
+int ChildProcess::wait() {
+    int status = 0;
+    ::waitpid(m_pid, &status, 0);
+    m_pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void ChildProcess::interrupt() {
+    ::kill(m_pid, SIGINT);
+}
 
 std::string three_subtitles(const std::string& settings) {
     return "[Script Info]\r\nPlayResY: 576\r\n[V4 Styles]\r\n"

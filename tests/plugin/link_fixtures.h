@@ -28,6 +28,28 @@
 // dialog and a client that records the wire.
 namespace tessara::link_test {
 
+// A program run in a child process, its standard output and error in files. The destructor
+// kills it when it is still running.
+class ChildProcess {
+  public:
+    ChildProcess(std::vector<std::string> args, std::filesystem::path out,
+                 std::filesystem::path err);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Its exit status, -1 when it did not end normally.
+    int wait();
+    void interrupt();
+    std::string out() const { return test::read_file(m_out); }
+    std::string err() const { return test::read_file(m_err); }
+
+  private:
+    std::filesystem::path m_out;
+    std::filesystem::path m_err;
+    int m_pid = -1;
+};
+
 // Points the channel at a fresh folder for the test's lifetime (private, or it would not be
 // used).
 class SocketFolder {

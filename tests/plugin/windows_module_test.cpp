@@ -65,41 +65,7 @@ std::optional<Rgb> read_png(const fs::path& path) {
     return out;
 }
 
-// Runs a program with its output in files; its exit status, -1 when it did not end normally.
-class Process {
-  public:
-    Process(std::vector<std::string> args, const fs::path& out, const fs::path& err) : m_err(err) {
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            freopen(out.c_str(), "w", stdout);
-            freopen(err.c_str(), "w", stderr);
-            std::vector<char*> argv;
-            for (auto& a : args) {
-                argv.push_back(a.data());
-            }
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-    }
-    ~Process() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    int wait() {
-        int status = 0;
-        ::waitpid(m_pid, &status, 0);
-        m_pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    std::string err() const { return test::read_file(m_err); }
-
-  private:
-    fs::path m_err;
-    pid_t m_pid = -1;
-};
+using Process = ChildProcess;
 
 bool wait_for(const fs::path& path) {
     for (int i = 0; i < 2000 && !fs::exists(path); ++i) {
